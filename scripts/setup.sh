@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, test and run its demo.
+# Idempotent: when everything is present it only asks dpkg and returns.
+set -euo pipefail
+
+packages=(
+    # build
+    g++ cmake ninja-build pkg-config
+    # libraries
+    libcurl4-openssl-dev libminizip-dev zlib1g-dev libssl-dev libfmt-dev
+    libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev
+    # tests, demo server, benchmarks
+    libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+    xvfb xauth xdotool x11-utils fonts-noto-cjk curl unzip zip
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+    [[ "$status" == "installed" ]] || missing+=("$p")
+done
+((${#missing[@]} == 0)) && exit 0
+
+echo "setup: installing ${missing[*]}" >&2
+sudo=()
+((EUID == 0)) || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

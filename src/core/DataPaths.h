@@ -1,0 +1,49 @@
+#pragma once
+// The two folders all installed data lives in, and every file, folder, shortcut, registry key
+// and lock name derived from the product constants. Paths join with '/' and never end in one.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace DataPaths {
+
+inline constexpr std::string_view kGameProcessName = "zavo.exe";
+inline constexpr std::string_view kLuaPathFile = "luapath.txt";  // relative to the current folder
+inline constexpr std::string_view kClassRegistryKey = "zavo-drevoline";  // under HKEY_CLASSES_ROOT
+inline constexpr std::string_view kShortcutExtension = ".desktop";  // where Windows writes ".lnk"
+
+// "<data home>/zavo-drevoline", or empty when the data home cannot be determined.
+std::string DataDir(const std::optional<std::string>& dataHome);
+std::string ClientDir(const std::string& dataDir);
+
+std::string GameVersionFile(const std::string& clientDir);
+std::string ResumeRecord(const std::string& dataDir);
+std::string Package(const std::string& dataDir);
+std::string LauncherCopy(const std::string& dataDir);
+std::string UninstallCommand(const std::string& dataDir);
+std::string GameExecutable(const std::string& clientDir);
+std::string GameWorkingDir(const std::string& clientDir);
+std::string StartMenuFolder(const std::string& startMenuDir);
+std::string DesktopShortcut(const std::string& desktopDir);
+std::string ShortcutFile(const std::string& folder, const std::string& shortcutName);
+std::string UninstallShortcutName();
+std::string LogFile(const std::string& exeFolder, const std::string& appName);
+std::string DumpPrefix(const std::string& dataDir, const std::string& appName);
+std::string MutexName();
+
+}  // namespace DataPaths
+
+// The data folder and its client folder, computed once at start-up.
+struct DataFolders {
+    std::string dataDir;
+    std::string clientDir;
+};
+
+// Forms both folders from the user's data home (nullopt: unknown, the data folder stays empty).
+DataFolders BuildDataPaths(const std::optional<std::string>& dataHome);
+
+// Makes sure both folders exist: 0, or the Windows error number of the creation that failed.
+// An existing client folder is taken as proof of the data folder; nothing else is examined.
+std::uint32_t CreateDataFolders(const DataFolders& folders);

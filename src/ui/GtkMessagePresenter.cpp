@@ -1,0 +1,70 @@
+#include "ui/GtkMessagePresenter.h"
+
+#include <gtk/gtk.h>
+
+#include <condition_variable>
+#include <mutex>
+
+namespace {
+
+GtkMessageType MessageTypeOf(unsigned type) {
+    switch (type & platform::kMbIconMask) {
+        case platform::kMbIconError: return GTK_MESSAGE_ERROR;
+        case platform::kMbIconQuestion: return GTK_MESSAGE_QUESTION;
+        case platform::kMbIconExclamation: return GTK_MESSAGE_WARNING;
+        case platform::kMbIconInformation: return GTK_MESSAGE_INFO;
+        default: return GTK_MESSAGE_OTHER;
+    }
+}
+
+int RunDialog(const platform::MessageBoxRequest& request) {
+    const bool question = (request.type & platform::kMbTypeMask) == platform::kMbYesNo;
+    GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, MessageTypeOf(request.type),
+                                               question ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK, "%s",
+                                               request.text.c_str());
+    gtk_window_set_title(GTK_WINDOW(dialog), request.caption.c_str());
+    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+    gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), question ? GTK_RESPONSE_YES : GTK_RESPONSE_OK);
+    const int response = gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+    if (question) {
+        return response == GTK_RESPONSE_YES ? platform::kIdYes : platform::kIdNo;
+    }
+    return platform::kIdOk;
+}
+
+struct CrossThreadBox {
+    const platform::MessageBoxRequest* request = nullptr;
+    int answer = 0;
+    bool done = false;
+    std::mutex mutex;
+    std::condition_variable cv;
+};
+
+}  // namespace
+
+GtkMessagePresenter::GtkMessagePresenter() : m_windowThread(std::this_thread::get_id()) {}
+
+int GtkMessagePresenter::Present(const platform::MessageBoxRequest& request) {
+    if (std::this_thread::get_id() == m_windowThread) {
+        return RunDialog(request);
+    }
+    CrossThreadBox box;
+    box.request = &request;
+    g_main_context_invoke(
+        nullptr,
+        [](gpointer data) -> gboolean {
+            auto* b = static_cast<CrossThreadBox*>(data);
+            const int answer = RunDialog(*b->request);
+            std::lock_guard lock(b->mutex);
+            b->answer = answer;
+            b->done = true;
+            b->cv.notify_one();
+            return G_SOURCE_REMOVE;
+        },
+        &box);
+    std::unique_lock lock(box.mutex);
+    box.cv.wait(lock, [&] { return box.done; });
+    return box.answer;
+}

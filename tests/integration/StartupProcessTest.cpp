@@ -1,0 +1,118 @@
+// The launcher executable started for real, several at once, in a private HOME.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "ChildProcess.h"
+#include "Launcher.h"
+#include "TempHome.h"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Printed(const ChildProcess& p, const std::string& text) { return p.Stdout().find(text) != std::string::npos; }
+
+// A long-running process whose image name is name (a copy of sleep).
+std::unique_ptr<ChildProcess> StartNamedProcess(const TempHome& world, const std::string& name) {
+    const std::string exe = world.root() + "/bin/" + name;
+    MakeDirs(world.root() + "/bin");
+    fs::copy_file("/bin/sleep", exe);
+    return std::make_unique<ChildProcess>(ChildProcess::Options{{exe, "600"}, world.Environment(), {}, {}});
+}
+
+class LauncherProcess : public ::testing::Test {
+protected:
+    TempHome world;
+    std::string exe = CopyLauncherTo(world.root() + "/app");
+    std::string log = world.root() + "/app/valdrune.log";
+};
+
+}  // namespace
+
+TEST_F(LauncherProcess, ASecondLauncherIsRefusedWhileTheFirstRunsOn) {
+    ChildProcess first(LauncherOptions(world, exe));
+    ASSERT_TRUE(WaitFor([&] { return Printed(first, kConsoleRunningLine); })) << first.Stderr();
+
+    ChildProcess second(LauncherOptions(world, exe));
+    EXPECT_EQ(second.Wait(), 0);
+    EXPECT_EQ(second.Stderr(), "Valdrune: 游戏已启动\n");  // no display: the box is one stderr line, captioned with the game title
+    EXPECT_FALSE(Printed(second, kConsoleRunningLine));
+
+    EXPECT_TRUE(first.Running());
+    const std::string firstLog = ReadFile(log);
+    EXPECT_NE(firstLog.find("[INFO][CWebApp::InitInstance::"), std::string::npos);
+    EXPECT_NE(firstLog.find("] Laucher Start\n"), std::string::npos);
+
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.Wait(), 0);
+    EXPECT_EQ(ReadFile(log), firstLog);  // the refused second start left the first run's log alone
+}
+
+TEST_F(LauncherProcess, AProcessNamedZavoExeRefusesTheStartButOtherLetterCaseDoesNot) {
+    auto upper = StartNamedProcess(world, "ZAVO.EXE");
+    {
+        ChildProcess launcher(LauncherOptions(world, exe));
+        ASSERT_TRUE(WaitFor([&] { return Printed(launcher, kConsoleRunningLine); })) << launcher.Stderr();
+        launcher.Signal(SIGTERM);
+        EXPECT_EQ(launcher.Wait(), 0);
+    }
+    auto game = StartNamedProcess(world, "zavo.exe");
+    ChildProcess launcher(LauncherOptions(world, exe));
+    EXPECT_EQ(launcher.Wait(), 0);
+    EXPECT_EQ(launcher.Stderr(), "Valdrune: 游戏已启动\n");
+
+    // This run logged too, so the previous run's lines are gone.
+    const std::string text = ReadFile(log);
+    EXPECT_NE(text.find("[INFO][CWebApp::InitApplication::"), std::string::npos);
+    EXPECT_EQ(text.find("Laucher Start"), std::string::npos);
+}
+
+TEST_F(LauncherProcess, AFolderWithBlanksAndNonAsciiLettersHoldsTheLogBesideTheExecutable) {
+    const std::string folder = world.root() + "/my games/启动器 Ω";
+    const std::string odd = CopyLauncherTo(folder, "Valdrune Launcher");
+    ChildProcess launcher(LauncherOptions(world, odd));
+    ASSERT_TRUE(WaitFor([&] { return Printed(launcher, kConsoleRunningLine); })) << launcher.Stderr();
+    launcher.Signal(SIGINT);
+    EXPECT_EQ(launcher.Wait(), 0);
+
+    const std::string text = ReadFile(folder + "/Valdrune Launcher.log");
+    EXPECT_NE(text.find("[INFO][CWebApp::InitApplication::"), std::string::npos);
+    EXPECT_NE(text.find("] " + world.dataDir() + "\n"), std::string::npos);
+    EXPECT_NE(text.find("] " + world.clientDir() + "\n"), std::string::npos);
+}
+
+TEST_F(LauncherProcess, AReadOnlyExecutableFolderRunsWithoutALog) {
+    ::chmod((world.root() + "/app").c_str(), 0555);
+    auto options = LauncherOptions(world, exe);
+    options.withoutFileOverride = true;
+    ChildProcess launcher(options);
+    ASSERT_TRUE(WaitFor([&] { return Printed(launcher, kConsoleRunningLine); })) << launcher.Stderr();
+    launcher.Signal(SIGTERM);
+    EXPECT_EQ(launcher.Wait(), 0);
+    EXPECT_FALSE(fs::exists(log));
+    EXPECT_TRUE(fs::is_directory(world.clientDir()));
+}
+
+TEST_F(LauncherProcess, FolderFailuresShowTheCodeAndEndWithMinusOne) {
+    {
+        auto options = LauncherOptions(world, exe);
+        options.env.erase("HOME");
+        options.env.erase("XDG_DATA_HOME");
+        ChildProcess launcher(options);
+        EXPECT_EQ(launcher.Wait(), 255);
+        EXPECT_EQ(launcher.Stderr(), "valdrune: 创建数据目录失败,错误id:3\n");
+    }
+    ::chmod(world.dataHome().c_str(), 0555);
+    auto options = LauncherOptions(world, exe);
+    options.withoutFileOverride = true;
+    ChildProcess launcher(options);
+    EXPECT_EQ(launcher.Wait(), 255);
+    EXPECT_EQ(launcher.Stderr(), "valdrune: 创建数据目录失败,错误id:5\n");
+    EXPECT_FALSE(fs::exists(world.dataDir()));
+    EXPECT_FALSE(Printed(launcher, kConsoleRunningLine));
+}

@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "TempHome.h"
+#include "core/Logger.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::tm FixedClock() {
+    std::tm t{};
+    t.tm_year = 2025 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 8;
+    t.tm_wday = 1;
+    t.tm_hour = 9;
+    t.tm_min = 5;
+    t.tm_sec = 3;
+    return t;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST(Logger, LineBytesForAFixedClock) {
+    TempDir dir;
+    const std::string path = dir.path() + "/launcher.log";
+    {
+        Logger log(path, &FixedClock);
+        log.Write("Laucher Start", "CWebApp::InitInstance", 131, "INFO");
+        log.Write("", "CWebDlg::Close", 7, "ERROR");
+        log.Write("创建数据目录失败,错误id:5 and after", "CWebApp::InitApplication", 42, "ERROR");
+    }
+    EXPECT_EQ(ReadFile(path),
+              "[Mon Dec 08 09:05:03 2025][INFO][CWebApp::InitInstance::131] Laucher Start\n"
+              "[Mon Dec 08 09:05:03 2025][ERROR][CWebDlg::Close::7] \n"
+              "[Mon Dec 08 09:05:03 2025][ERROR][CWebApp::InitApplication::42] 创建数据目录失败,错误id:5 and after\n");
+}
+
+TEST(Logger, TimeTextIsCtimeShapedWithEnglishNames) {
+    std::tm t = FixedClock();
+    t.tm_mday = 28;
+    t.tm_mon = 0;
+    t.tm_wday = 3;
+    t.tm_hour = 23;
+    EXPECT_EQ(Logger::FormatTime(t), "Wed Jan 28 23:05:03 2025");
+    EXPECT_EQ(Logger::FormatTime(Logger::SystemLocalTime()).size(), 24u);
+}
+
+TEST(Logger, EveryOpeningEmptiesThePreviousRunsLines) {
+    TempDir dir;
+    const std::string path = dir.path() + "/launcher.log";
+    {
+        Logger first(path, &FixedClock);
+        first.Write("first run", "F::f", 1, "INFO");
+    }
+    {
+        Logger second(path, &FixedClock);
+        second.Write("second run", "F::f", 2, "INFO");
+    }
+    EXPECT_EQ(Lines(ReadFile(path)), std::vector<std::string>{"[Mon Dec 08 09:05:03 2025][INFO][F::f::2] second run"});
+}
+
+TEST(Logger, ASecondLoggerOnAFileInUseLeavesItIntactAndDropsItsLines) {
+    TempDir dir;
+    const std::string path = dir.path() + "/launcher.log";
+    Logger running(path, &FixedClock);
+    running.Write("running", "F::f", 1, "INFO");
+    Logger latecomer(path, &FixedClock);
+    EXPECT_FALSE(latecomer.IsOpen());
+    latecomer.Write("late", "F::f", 2, "INFO");
+    running.Write("still running", "F::f", 3, "INFO");
+    EXPECT_EQ(Lines(ReadFile(path)).size(), 2u);
+    EXPECT_EQ(ReadFile(path).find("late"), std::string::npos);
+}
+
+TEST(Logger, AfterCloseWritesFromAnyThreadAreDropped) {
+    TempDir dir;
+    const std::string path = dir.path() + "/launcher.log";
+    Logger log(path, &FixedClock);
+    log.Write("before", "F::f", 1, "INFO");
+    log.Close();
+    std::thread other([&] { log.Write("from another thread", "F::f", 2, "INFO"); });
+    other.join();
+    log.Write("after", "F::f", 3, "INFO");
+    log.Close();
+    EXPECT_EQ(Lines(ReadFile(path)).size(), 1u);
+}
+
+TEST(Logger, ConcurrentWritersNeverInterleaveInsideALine) {
+    TempDir dir;
+    const std::string path = dir.path() + "/launcher.log";
+    constexpr int kThreads = 8;
+    constexpr int kLines = 1500;
+    {
+        Logger log(path, &FixedClock);
+        std::vector<std::thread> writers;
+        for (int t = 0; t < kThreads; ++t) {
+            writers.emplace_back([&log, t] {
+                const std::string body(200 + t * 37, static_cast<char>('a' + t));
+                for (int i = 0; i < kLines; ++i) {
+                    log.Write(body, "Writer::Run", t, "INFO");
+                }
+            });
+        }
+        for (auto& w : writers) {
+            w.join();
+        }
+    }
+    const auto lines = Lines(ReadFile(path));
+    ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
+    const std::regex prefix(R"(\[Mon Dec 08 09:05:03 2025\]\[INFO\]\[Writer::Run::(\d)\] )");
+    std::vector<int> perThread(kThreads, 0);
+    for (const auto& line : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(line, m, prefix, std::regex_constants::match_continuous)) << line.substr(0, 80);
+        const int t = std::stoi(m[1]);
+        const std::string body = m.suffix();
+        ASSERT_EQ(body, std::string(200 + t * 37, static_cast<char>('a' + t)));
+        ++perThread[t];
+    }
+    EXPECT_EQ(perThread, std::vector<int>(kThreads, kLines));
+}
+
+TEST(Logger, AReadOnlyFolderMeansNoLogAndNoFailure) {
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0555);
+    WithoutFileOverride obeyPermissions;
+    Logger log(dir.path() + "/launcher.log", &FixedClock);
+    EXPECT_FALSE(log.IsOpen());
+    log.Write("nowhere", "F::f", 1, "INFO");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/launcher.log"));
+}
