@@ -52,12 +52,14 @@ void WriteAll(int fd, const std::string& text) {
 }  // namespace
 
 Logger& Logger::GetInstance() {
-    static Logger instance([] {
+    // Never destroyed: the update worker may still be logging while the process exits, and
+    // lines are written straight through, so there is nothing to flush at exit.
+    static Logger* instance = new Logger([] {
         const std::string exe = platform::ExecutablePath();
         return exe.empty() ? std::string()
                            : DataPaths::LogFile(platform::FolderOf(exe), platform::BaseNameWithoutExtension(exe));
     }());
-    return instance;
+    return *instance;
 }
 
 Logger::Logger(const std::string& path, LocalTimeSource clock) : m_fd(OpenExclusively(path)), m_clock(clock) {}
