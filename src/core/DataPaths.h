@@ -13,6 +13,9 @@ inline constexpr std::string_view kGameProcessName = "zavo.exe";
 inline constexpr std::string_view kLuaPathFile = "luapath.txt";  // relative to the current folder
 inline constexpr std::string_view kClassRegistryKey = "zavo-drevoline";  // under HKEY_CLASSES_ROOT
 inline constexpr std::string_view kShortcutExtension = ".desktop";  // where Windows writes ".lnk"
+// The page engine's extension that gives the page its window.external; it lives beside the
+// executable and travels with every copy of it.
+inline constexpr std::string_view kWebExtensionFile = "libvaldrune-webext.so";
 
 // "<data home>/zavo-drevoline", or empty when the data home cannot be determined.
 std::string DataDir(const std::optional<std::string>& dataHome);

@@ -13,6 +13,7 @@
 #include "platform/MessageBox.h"
 #include "platform/NamedMutex.h"
 #include "platform/ProcessList.h"
+#include "platform/SystemInfo.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -133,4 +134,11 @@ TEST(PlatformMessageBox, FrameworkBoxesGetTheApplicationCaptionAndADefaultIcon) 
     EXPECT_EQ(shown[0], (platform::MessageBoxRequest{"确定要卸载吗?", "platform_unit_tests", 0x24}));
     EXPECT_EQ(shown[2], (platform::MessageBoxRequest{"登录验证未通过", "platform_unit_tests", 0x30}));
     EXPECT_EQ(shown[3], (platform::MessageBoxRequest{"游戏已启动", "Valdrune", 0x40}));
+}
+
+TEST(PlatformSystem, ThisBuildMachineIsA64BitSystem) {
+    // The CI machines are x86_64; a 64-bit build can only run on a 64-bit system.
+    if (sizeof(void*) == 8) {
+        EXPECT_TRUE(platform::OperatingSystemIs64Bit());
+    }
 }
