@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include <fmt/printf.h>
@@ -51,7 +52,16 @@ void WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
+namespace {
+std::atomic<Logger*> g_redirect{nullptr};
+}  // namespace
+
+void Logger::Redirect(Logger* replacement) { g_redirect.store(replacement); }
+
 Logger& Logger::GetInstance() {
+    if (Logger* redirected = g_redirect.load()) {
+        return *redirected;
+    }
     // Never destroyed: the update worker may still be logging while the process exits, and
     // lines are written straight through, so there is nothing to flush at exit.
     static Logger* instance = new Logger([] {

@@ -14,6 +14,10 @@ public:
     // The process-wide log "<exe folder>/<application name>.log", opened on first use.
     static Logger& GetInstance();
 
+    // Sends every later GetInstance() to replacement (not owned) until it is called again with
+    // nullptr. Lets a test read the exact lines a module writes from a file of its own.
+    static void Redirect(Logger* replacement);
+
     // Opens path for writing and empties it. When another running launcher holds the same file,
     // or it cannot be opened, this logger drops every line and the other run's log stays intact.
     explicit Logger(const std::string& path, LocalTimeSource clock = &SystemLocalTime);

@@ -147,3 +147,19 @@ TEST(Logger, AReadOnlyFolderMeansNoLogAndNoFailure) {
     log.Write("nowhere", "F::f", 1, "INFO");
     EXPECT_FALSE(std::filesystem::exists(dir.path() + "/launcher.log"));
 }
+
+TEST(Logger, ARedirectedInstanceTakesTheProcessLinesUntilReleased) {
+    TempDir dir;
+    Logger mine(dir.path() + "/mine.log", &FixedClock);
+    Logger::Redirect(&mine);
+    LOG_INFO("CWebApp::InitInstance", "Laucher Start");
+    LOG_ERROR("CWebApp::IsGameRunning", "get snapshot error");
+    Logger::Redirect(nullptr);
+    LOG_INFO("Elsewhere::f", "not mine");
+    const auto lines = Lines(ReadFile(dir.path() + "/mine.log"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("[Mon Dec 08 09:05:03 2025][INFO][CWebApp::InitInstance::", 0), 0u);
+    EXPECT_TRUE(lines[0].ends_with("] Laucher Start"));
+    EXPECT_EQ(lines[1].rfind("[Mon Dec 08 09:05:03 2025][ERROR][CWebApp::IsGameRunning::", 0), 0u);
+    EXPECT_NE(&Logger::GetInstance(), &mine);
+}
