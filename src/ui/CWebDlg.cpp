@@ -325,7 +325,21 @@ int CWebDlg::OnNotifyIcon(unsigned wParam, unsigned lParam) {
                          nullptr);
         gtk_widget_show_all(menu);
         gtk_window_present(GTK_WINDOW(m_window));
-        gtk_menu_popup_at_pointer(GTK_MENU(menu), nullptr);
+        // Left-aligned at the pointer. The callback is the button's release as the shell saw it;
+        // GTK wants that as the menu's trigger.
+        GdkWindow* window = gtk_widget_get_window(m_window);
+        GdkDevice* pointer =
+            gdk_seat_get_pointer(gdk_display_get_default_seat(gtk_widget_get_display(m_window)));
+        GdkRectangle at{0, 0, 1, 1};
+        gdk_window_get_device_position(window, pointer, &at.x, &at.y, nullptr);
+        GdkEvent* release = gdk_event_new(GDK_BUTTON_RELEASE);
+        release->button.window = GDK_WINDOW(g_object_ref(window));
+        release->button.button = GDK_BUTTON_SECONDARY;
+        release->button.time = GDK_CURRENT_TIME;
+        gdk_event_set_device(release, pointer);
+        gtk_menu_popup_at_rect(GTK_MENU(menu), window, &at, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST,
+                               release);
+        gdk_event_free(release);
     }
     return 0;
 }

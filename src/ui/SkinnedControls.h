@@ -17,7 +17,7 @@
 
 using COLORREF = std::uint32_t;
 
-constexpr COLORREF Rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+constexpr COLORREF ColorRef(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
     return static_cast<COLORREF>(r) | static_cast<COLORREF>(g) << 8 | static_cast<COLORREF>(b) << 16;
 }
 
