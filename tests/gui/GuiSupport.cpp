@@ -178,6 +178,18 @@ std::vector<Point> XScreen::CatcherPresses() {
     return presses;
 }
 
+int Mismatches(XScreen& screen, Point origin, int x, int y, int width, int height,
+               const std::function<Rgb(int, int)>& expected) {
+    const Screenshot shot = screen.Grab(origin.x + x, origin.y + y, width, height);
+    int differ = 0;
+    for (int row = 0; row < height; ++row) {
+        for (int column = 0; column < width; ++column) {
+            differ += !(shot.At(origin.x + x + column, origin.y + y + row) == expected(x + column, y + row));
+        }
+    }
+    return differ;
+}
+
 std::string Xprop(const std::string& display, unsigned long window, const std::string& property) {
     ChildProcess xprop({{FindProgram("xprop"), "-id", std::to_string(window), property},
                         DisplayEnvironment(display),

@@ -3,6 +3,7 @@
 // that catches clicks below the launcher, and the pointer and keyboard driven with xdotool.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +58,12 @@ class Screenshot {
     int m_x, m_y, m_width, m_height;
     std::vector<Rgb> m_pixels;
 };
+
+// Pixels of the screen rectangle x, y, width, height that differ from expected(x - origin.x,
+// y - origin.y): expected is given in the coordinates of a window at origin.
+class XScreen;
+int Mismatches(XScreen& screen, Point origin, int x, int y, int width, int height,
+               const std::function<Rgb(int, int)>& expected);
 
 // A connection of its own to a display. Use each object from one thread.
 class XScreen {

@@ -219,15 +219,8 @@ class WindowTest : public ::testing::Test {
 
     // Pixels of rect (window coordinates) that differ from expected(x, y).
     int Mismatches(Session& s, const layout::Rect& rect, const std::function<Rgb(int, int)>& expected) {
-        const Point o = s.Origin();
-        const Screenshot shot = s.screen.Grab(o.x + rect.x, o.y + rect.y, rect.width, rect.height);
-        int differ = 0;
-        for (int y = 0; y < rect.height; ++y) {
-            for (int x = 0; x < rect.width; ++x) {
-                differ += !(shot.At(o.x + rect.x + x, o.y + rect.y + y) == expected(rect.x + x, rect.y + y));
-            }
-        }
-        return differ;
+        return gui_testing::Mismatches(s.screen, s.Origin(), rect.x, rect.y, rect.width, rect.height,
+                                       expected);
     }
 
     // The frame beneath, and over it what an overlay element painted through the colour key.

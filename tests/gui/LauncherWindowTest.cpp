@@ -1,0 +1,173 @@
+// The real launcher executable with a display: a private Xvfb, a private HOME and the loopback
+// operator server on the launcher's configured port. The server holds the configuration answer
+// back, so whatever the update worker does, it shows nothing while the window is checked.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "ChildProcess.h"
+#include "GuiSupport.h"
+#include "Launcher.h"
+#include "OperatorServer.h"
+#include "TempHome.h"
+#include "ui/Artwork.h"
+#include "ui/Layout.h"
+
+using namespace gui_testing;
+using namespace testing_support;
+
+namespace {
+
+constexpr const char* kConfigPath = "/api/morvast/ditches/drevoline/client_config_drevoline.php";
+const Point kCentred{(Xvfb::kWidth - layout::kWindow.width) / 2,
+                     (Xvfb::kHeight - layout::kWindow.height) / 2};
+
+class LauncherWindow : public ::testing::Test {
+  protected:
+    LauncherWindow() { server.SetRule(kConfigPath, "stall"); }
+
+    std::unique_ptr<ChildProcess> Start() {
+        auto options = LauncherOptions(world, exe);
+        options.env["DISPLAY"] = xvfb.display();
+        return std::make_unique<ChildProcess>(options);
+    }
+
+    Rgb FrameAt(int x, int y) {
+        const Argb p = PixelAt(frame.get(), x, y);
+        return {p.r, p.g, p.b};
+    }
+
+    // The launcher's window once its frame is on screen; 0 when it never showed.
+    unsigned long WaitForWindow(ChildProcess& launcher) {
+        unsigned long window = 0;
+        WaitFor([&] {
+            window = screen.FindWindow("Valdrune");
+            const auto at = window != 0 ? screen.Position(window) : std::nullopt;
+            return (at && screen.Pixel(at->x + 30, at->y + 300) == FrameAt(30, 300)) || !launcher.Running();
+        });
+        return launcher.Running() ? window : 0;
+    }
+
+    Point Origin(unsigned long window) { return screen.Position(window).value_or(Point{-1, -1}); }
+
+    bool Click(Point p, const char* button = "1") {
+        return Xdotool(xvfb.display(),
+                       {"mousemove", std::to_string(p.x), std::to_string(p.y), "click", button});
+    }
+
+    Xvfb xvfb;
+    XScreen screen{xvfb.display()};
+    TempHome world;
+    std::string exe = CopyLauncherTo(world.root() + "/app");
+    std::string log = world.root() + "/app/valdrune.log";
+    OperatorServer server{OperatorServer::OriginPort()};
+    SurfacePtr frame = artwork::LoadPremultiplied(artwork::kFrame);
+};
+
+bool LogsInOrder(const std::string& log, const std::vector<std::string>& pieces) {
+    size_t at = 0;
+    for (const auto& piece : pieces) {
+        at = log.find(piece, at);
+        if (at == std::string::npos) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST_F(LauncherWindow, OpensCentredWithItsFrameCloseButtonAndIdentityButNoProgress) {
+    auto launcher = Start();
+    const unsigned long window = WaitForWindow(*launcher);
+    ASSERT_NE(window, 0u) << launcher->Stderr();
+    const Point o = Origin(window);
+    EXPECT_EQ(o, kCentred);
+
+    // The desktop entries the registration writes name this class (StartupWMClass=Valdrune).
+    EXPECT_NE(Xprop(xvfb.display(), window, "WM_CLASS").find("\"Valdrune\", \"Valdrune\""),
+              std::string::npos);
+    EXPECT_NE(Xprop(xvfb.display(), window, "WM_NAME").find("\"Valdrune\""), std::string::npos);
+    EXPECT_NE(Xprop(xvfb.display(), window, "_NET_WM_ICON").find("48 x 48"), std::string::npos);
+
+    auto frameOnly = [&](int x, int y) { return FrameAt(x, y); };
+    EXPECT_EQ(Mismatches(screen, o, 0, 0, 300, 150,
+                         [&](int x, int y) {
+                             return PixelAt(frame.get(), x, y).a == 0
+                                        ? Rgb{0, 0, 0}
+                                        : FrameAt(x, y);  // the root shows through
+                         }),
+              0);
+    const layout::Rect page = layout::kPage;
+    EXPECT_EQ(
+        Mismatches(
+            screen, o, page.x, page.y, page.width, page.height,
+            [](int, int) {
+                return Rgb{layout::kPageSquareRgb[0], layout::kPageSquareRgb[1], layout::kPageSquareRgb[2]};
+            }),
+        0);
+    SurfacePtr close = artwork::LoadPremultiplied(artwork::kCloseButton);
+    const Argb centre = PixelAt(close.get(), 22, 23);
+    EXPECT_EQ(screen.Pixel(o.x + layout::kCloseButton.x + 22, o.y + layout::kCloseButton.y + 23),
+              (Rgb{centre.r, centre.g, centre.b}));
+    for (const layout::Rect& r :
+         {layout::kProgressBar, layout::kStatusText, layout::kPhaseCaption, layout::kPercentText}) {
+        EXPECT_EQ(Mismatches(screen, o, r.x, r.y, r.width, r.height, frameOnly), 0);
+    }
+    EXPECT_TRUE(launcher->Running());
+}
+
+TEST_F(LauncherWindow, ClickOnTheCloseButtonEndsTheLauncher) {
+    auto launcher = Start();
+    const unsigned long window = WaitForWindow(*launcher);
+    ASSERT_NE(window, 0u) << launcher->Stderr();
+    const Point o = Origin(window);
+    EXPECT_TRUE(Click({o.x + layout::kCloseButton.x + 22, o.y + layout::kCloseButton.y + 23}));
+    EXPECT_EQ(launcher->Wait(), 0);
+    EXPECT_TRUE(LogsInOrder(ReadFile(log), {"[INFO][CWebApp::InitInstance::", "] Laucher Start\n",
+                                            "[INFO][CWebDlg::Close::", "] Laucher Stop\n",
+                                            "[INFO][CWebApp::OnWndDestroy::", "] wnd destory\n"}))
+        << ReadFile(log);
+}
+
+TEST_F(LauncherWindow, ClickOnATransparentCornerDoesNotReachTheLauncher) {
+    screen.CreateCatcher();  // below everything, the launcher's window will open over it
+    auto launcher = Start();
+    const unsigned long window = WaitForWindow(*launcher);
+    ASSERT_NE(window, 0u) << launcher->Stderr();
+    const Point o = Origin(window);
+    EXPECT_TRUE(Click({o.x + 2, o.y + 523}));
+    std::vector<Point> presses;
+    EXPECT_TRUE(WaitFor([&] {
+        presses = screen.CatcherPresses();
+        return !presses.empty();
+    }));
+    EXPECT_EQ(presses, (std::vector<Point>{{o.x + 2, o.y + 523}}));
+    EXPECT_TRUE(launcher->Running());
+}
+
+TEST_F(LauncherWindow, DraggingTheFrameMovesTheWindowAndTheCloseButtonWithIt) {
+    auto launcher = Start();
+    const unsigned long window = WaitForWindow(*launcher);
+    ASSERT_NE(window, 0u) << launcher->Stderr();
+    const Point o = Origin(window);
+    EXPECT_TRUE(Drag(xvfb.display(), {o.x + 200, o.y + 420}, {o.x + 200 - 140, o.y + 420 + 90}));
+    const Point moved{o.x - 140, o.y + 90};
+    EXPECT_TRUE(WaitFor([&] { return Origin(window) == moved; }));
+    // The close button went along: a click where it is now closes the launcher.
+    EXPECT_TRUE(Click({moved.x + layout::kCloseButton.x + 22, moved.y + layout::kCloseButton.y + 23}));
+    EXPECT_EQ(launcher->Wait(), 0);
+    EXPECT_NE(ReadFile(log).find("] Laucher Stop\n"), std::string::npos);
+}
+
+TEST_F(LauncherWindow, SigtermAndSigintCloseItAsTheCloseButtonDoes) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        auto launcher = Start();
+        ASSERT_NE(WaitForWindow(*launcher), 0u) << launcher->Stderr();
+        launcher->Signal(signal);
+        EXPECT_EQ(launcher->Wait(), 0) << signal;
+        EXPECT_TRUE(LogsInOrder(ReadFile(log), {"[INFO][CWebDlg::Close::", "] Laucher Stop\n",
+                                                "[INFO][CWebApp::OnWndDestroy::", "] wnd destory\n"}))
+            << signal << ReadFile(log);
+    }
+}
