@@ -35,8 +35,6 @@ GtkWidget* CWebCDlg::Create() {
     m_layer = gtk_fixed_new();
     gtk_widget_set_size_request(m_layer, layout::kWindow.width, layout::kWindow.height);
 
-    Place(m_layer, m_webBrowser.Create(), layout::kPage);
-
     m_progress.m_nLower = 0;
     m_progress.m_nUpper = 100;
     m_progress.m_nPos = 0;
@@ -58,6 +56,28 @@ GtkWidget* CWebCDlg::Create() {
         gtk_widget_hide(element);
     }
     return m_layer;
+}
+
+void CWebCDlg::PlacePage() {
+    if (m_layer == nullptr || m_pagePlaced) {
+        return;
+    }
+    m_pagePlaced = true;
+    GtkWidget* page = m_webBrowser.Create();
+    Place(m_layer, page, layout::kPage);
+    gtk_widget_show(page);
+    if (m_pendingUrl) {
+        m_webBrowser.Navigate(*m_pendingUrl);
+        m_pendingUrl.reset();
+    }
+}
+
+void CWebCDlg::Navigate(const std::string& url) {
+    if (m_pagePlaced) {
+        m_webBrowser.Navigate(url);
+    } else {
+        m_pendingUrl = url;
+    }
 }
 
 void CWebCDlg::AddCloseButton(std::unique_ptr<CPngButton> button) {
@@ -133,7 +153,7 @@ void CWebCDlg::InitWebBrower() {
     const std::string url = m_seams.entryUrl ? m_seams.entryUrl() : std::string();
     LOG_INFO("CWebCDlg::InitWebBrower", url);
     // The page belongs to the window thread; the worker does not wait for the load.
-    m_windowThread->Post([this, url] { m_webBrowser.Navigate(url); });
+    m_windowThread->Post([this, url] { Navigate(url); });
 }
 
 void CWebCDlg::SetReady() {

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "ui/CWebBrowser2.h"
@@ -39,9 +40,14 @@ class CWebCDlg {
     CWebCDlg(const CWebCDlg&) = delete;
     CWebCDlg& operator=(const CWebCDlg&) = delete;
 
-    // Window thread. Builds the layer (owned by the container it is put in): the page in place,
-    // the four progress elements hidden, the bar set to 0 of 0-100 in the launcher's colours.
+    // Window thread. Builds the layer (owned by the container it is put in): the four progress
+    // elements hidden, the bar set to 0 of 0-100 in the launcher's colours. The page comes later.
     GtkWidget* Create();
+    // Window thread, once the window has shown its first frame: makes the page and puts it on
+    // the frame's page square (which it looks like until the page paints). Making the engine's
+    // view is the slowest step of opening the window, so the player sees the window first.
+    // A navigation asked for before this happens now.
+    void PlacePage();
     // Window thread. Puts the close button on the layer; its picture and click come with it.
     void AddCloseButton(std::unique_ptr<CPngButton> button);
     // Window thread, as the window goes away: cuts every tie to GTK.
@@ -55,6 +61,8 @@ class CWebCDlg {
 
     // Caller's thread: logs the entry address and has the window thread load it.
     void InitWebBrower();
+    // Window thread: loads url in the page, or as soon as the page is placed.
+    void Navigate(const std::string& url);
     // Caller's thread: the client is ready; logs, then hands over to the launch decision.
     void SetReady();
     // The bridge's answer for a call of the page; empty without a bridge.
@@ -84,4 +92,6 @@ class CWebCDlg {
     GtkWidget* m_percentWidget = nullptr;
     GtkWidget* m_statusWidget = nullptr;
     GtkWidget* m_closeWidget = nullptr;
+    bool m_pagePlaced = false;
+    std::optional<std::string> m_pendingUrl;
 };

@@ -186,6 +186,16 @@ void CWebDlg::OnInitDialog() {
 
     Centre();
     gtk_widget_show_all(m_window);
+    // After the first frame has been painted (the frame clock's painting runs at a higher
+    // priority than this idle call).
+    g_idle_add_full(
+        G_PRIORITY_LOW,
+        [](gpointer data) -> gboolean {
+            (*static_cast<std::shared_ptr<CWebCDlg>*>(data))->PlacePage();
+            return G_SOURCE_REMOVE;
+        },
+        new std::shared_ptr<CWebCDlg>(m_pWebCDlg),
+        [](gpointer data) { delete static_cast<std::shared_ptr<CWebCDlg>*>(data); });
 
     if (m_seams.startUpdateWorker) {
         m_seams.startUpdateWorker(m_link);

@@ -189,6 +189,9 @@ class WindowTest : public ::testing::Test {
                 Session session(*running, link, ui);
                 EXPECT_TRUE(WaitFor([&] { return session.Origin().x >= 0 && FrameShown(session); }))
                     << "the frame never showed";
+                EXPECT_TRUE(WaitFor([&] {
+                    return session.OnWindow([&] { return running->Overlay()->WebView() != nullptr; });
+                })) << "the page was never placed";
                 script(session);
                 ui->Post([&] { running->OnCommand(CWebDlg::kCommandQuit); });
             });
