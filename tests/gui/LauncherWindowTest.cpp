@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cstdlib>
+
 #include "ChildProcess.h"
 #include "GuiSupport.h"
 #include "Launcher.h"
@@ -29,6 +31,12 @@ class LauncherWindow : public ::testing::Test {
     std::unique_ptr<ChildProcess> Start() {
         auto options = LauncherOptions(world, exe);
         options.env["DISPLAY"] = xvfb.display();
+        for (const char* name :
+             {"ASAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {  // a sanitizer build's settings
+            if (const char* value = std::getenv(name)) {
+                options.env[name] = value;
+            }
+        }
         return std::make_unique<ChildProcess>(options);
     }
 
@@ -123,7 +131,7 @@ TEST_F(LauncherWindow, ClickOnTheCloseButtonEndsTheLauncher) {
     ASSERT_NE(window, 0u) << launcher->Stderr();
     const Point o = Origin(window);
     EXPECT_TRUE(Click({o.x + layout::kCloseButton.x + 22, o.y + layout::kCloseButton.y + 23}));
-    EXPECT_EQ(launcher->Wait(), 0);
+    EXPECT_EQ(launcher->Wait(), 0) << launcher->Stderr();
     EXPECT_TRUE(LogsInOrder(ReadFile(log), {"[INFO][CWebApp::InitInstance::", "] Laucher Start\n",
                                             "[INFO][CWebDlg::Close::", "] Laucher Stop\n",
                                             "[INFO][CWebApp::OnWndDestroy::", "] wnd destory\n"}))
@@ -156,7 +164,7 @@ TEST_F(LauncherWindow, DraggingTheFrameMovesTheWindowAndTheCloseButtonWithIt) {
     EXPECT_TRUE(WaitFor([&] { return Origin(window) == moved; }));
     // The close button went along: a click where it is now closes the launcher.
     EXPECT_TRUE(Click({moved.x + layout::kCloseButton.x + 22, moved.y + layout::kCloseButton.y + 23}));
-    EXPECT_EQ(launcher->Wait(), 0);
+    EXPECT_EQ(launcher->Wait(), 0) << launcher->Stderr();
     EXPECT_NE(ReadFile(log).find("] Laucher Stop\n"), std::string::npos);
 }
 
@@ -165,7 +173,7 @@ TEST_F(LauncherWindow, SigtermAndSigintCloseItAsTheCloseButtonDoes) {
         auto launcher = Start();
         ASSERT_NE(WaitForWindow(*launcher), 0u) << launcher->Stderr();
         launcher->Signal(signal);
-        EXPECT_EQ(launcher->Wait(), 0) << signal;
+        EXPECT_EQ(launcher->Wait(), 0) << signal << launcher->Stderr();
         EXPECT_TRUE(LogsInOrder(ReadFile(log), {"[INFO][CWebDlg::Close::", "] Laucher Stop\n",
                                                 "[INFO][CWebApp::OnWndDestroy::", "] wnd destory\n"}))
             << signal << ReadFile(log);
