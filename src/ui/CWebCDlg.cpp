@@ -157,9 +157,10 @@ void CWebCDlg::InitWebBrower() {
 }
 
 void CWebCDlg::SetReady() {
-    LOG_INFO("CWebCDlg::SetReady", "is ready");
     if (m_seams.onReady) {
         m_seams.onReady();
+    } else {
+        LOG_INFO("CWebCDlg::SetReady", "is ready");
     }
 }
 

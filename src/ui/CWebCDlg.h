@@ -25,8 +25,9 @@ class CWebCDlg {
     // What other modules provide; each may be left empty.
     struct Seams {
         std::function<std::string()> entryUrl;  // the remote configuration's "EntryUrl", empty when absent
-        std::function<void()> onReady;          // the launch decision's entry for "the client is ready";
-                                                // may start the game and block until it ends
+        // The whole of CWebCDlg::SetReady as the launch decision has it: sets the ready flag,
+        // logs "is ready", and may start the game and block until it ends.
+        std::function<void()> onReady;
         std::function<std::string(const std::string& method, const std::string& parameters)> javascriptToCpp;
         CWebBrowser2::UriHandler openExternally;  // new windows of the page; empty: the default browser
     };
@@ -63,7 +64,8 @@ class CWebCDlg {
     void InitWebBrower();
     // Window thread: loads url in the page, or as soon as the page is placed.
     void Navigate(const std::string& url);
-    // Caller's thread: the client is ready; logs, then hands over to the launch decision.
+    // Caller's thread: the client is ready; hands over to the launch decision (without one, only
+    // the log line "is ready" remains).
     void SetReady();
     // The bridge's answer for a call of the page; empty without a bridge.
     std::string JavascriptToCPLUSPLUS(const std::string& method, const std::string& parameters);

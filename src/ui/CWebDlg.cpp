@@ -324,13 +324,16 @@ int CWebDlg::OnNotifyIcon(unsigned wParam, unsigned lParam) {
                                  G_CALLBACK(+[](CWebDlg* self) { self->OnCommand(kCommandQuit); }), this);
         // The menu goes with the window; once it closes it is of no further use.
         gtk_menu_attach_to_widget(GTK_MENU(menu), m_window, nullptr);
+        // Destroyed once closed (after its item's activation has been delivered); the window's
+        // destruction may have destroyed it first, so the idle call keeps a reference.
         g_signal_connect(menu, "deactivate", G_CALLBACK(+[](GtkWidget* m, gpointer) {
                              g_idle_add(
                                  [](gpointer w) -> gboolean {
                                      gtk_widget_destroy(GTK_WIDGET(w));
+                                     g_object_unref(w);
                                      return G_SOURCE_REMOVE;
                                  },
-                                 m);
+                                 g_object_ref(m));
                          }),
                          nullptr);
         gtk_widget_show_all(menu);

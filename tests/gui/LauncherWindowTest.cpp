@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <cstdlib>
-
 #include "ChildProcess.h"
 #include "GuiSupport.h"
 #include "Launcher.h"
@@ -31,12 +29,11 @@ class LauncherWindow : public ::testing::Test {
     std::unique_ptr<ChildProcess> Start() {
         auto options = LauncherOptions(world, exe);
         options.env["DISPLAY"] = xvfb.display();
-        for (const char* name :
-             {"ASAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {  // a sanitizer build's settings
-            if (const char* value = std::getenv(name)) {
-                options.env[name] = value;
-            }
-        }
+        // What a sanitizer build of the launcher needs beside GTK and WebKitGTK (SanitizerDefaults.cpp).
+        options.env["TSAN_OPTIONS"] = "ignore_noninstrumented_modules=1";
+        options.env["ASAN_OPTIONS"] = "fast_unwind_on_malloc=0";
+        options.env["LSAN_OPTIONS"] =
+            std::string("suppressions=") + VALDRUNE_SOURCE_DIR + "/tests/gui/lsan.supp";
         return std::make_unique<ChildProcess>(options);
     }
 
