@@ -19,6 +19,7 @@
 #include <stdexcept>
 
 #include "ChildProcess.h"
+#include "Launcher.h"
 #include "TempHome.h"
 
 using namespace testing_support;
@@ -246,7 +247,7 @@ protected:
     }
 
     // The one dump of the run: its name is the prefix and the local time of the crash.
-    MinidumpFile TheDump() {
+    MinidumpFile TheDump(const std::string& appName = "Valdrune") {
         const auto dumps = Dumps();
         EXPECT_EQ(dumps.size(), 1u);
         if (dumps.empty()) {
@@ -256,8 +257,8 @@ protected:
         EXPECT_EQ(path.parent_path(), fs::path(world.dataDir()));
         std::smatch m;
         const std::string name = path.filename().string();
-        EXPECT_TRUE(std::regex_match(name, m, std::regex(R"(Valdrune_(\d{4})_(\d{2})_(\d{2})_(\d{2})_(\d{2})_(\d{2})\.dmp)")))
-            << name;
+        const std::regex pattern(appName + R"(_(\d{4})_(\d{2})_(\d{2})_(\d{2})_(\d{2})_(\d{2})\.dmp)");
+        EXPECT_TRUE(std::regex_match(name, m, pattern)) << name;
         if (m.size() == 7) {
             std::tm local{};
             local.tm_year = std::stoi(m[1]) - 1900;
@@ -430,4 +431,22 @@ TEST_F(CrashingHelper, UnderATracerNothingIsWrittenAndTheTracerSeesTheSignal) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV) << status;
     EXPECT_GE(segvStops, 1);
     EXPECT_TRUE(Dumps().empty());
+}
+
+TEST_F(CrashingHelper, TheLauncherItselfLeavesADumpNamedAfterItInTheDataFolder) {
+    const std::string exe = CopyLauncherTo(world.root() + "/app", "Valdrune");
+    auto options = LauncherOptions(world, exe);
+    options.env["TZ"] = kZone;
+    started = std::time(nullptr);
+    ChildProcess launcher(options);
+    ASSERT_TRUE(WaitFor([&] { return launcher.Stdout().find(kConsoleRunningLine) != std::string::npos; }))
+        << launcher.Stderr();
+    launcher.Signal(SIGSEGV);
+    EXPECT_EQ(launcher.Wait(), 128 + SIGSEGV);
+    ended = std::time(nullptr);
+
+    const Dump dump = ReadDump(TheDump("Valdrune"));
+    CheckCrash(dump, dump.exceptionThread, SIGSEGV);
+    EXPECT_EQ(dump.exceptionAddress, 0u);  // sent by another process: no faulting address
+    EXPECT_TRUE(HasModule(dump, fs::canonical(exe).string()));
 }

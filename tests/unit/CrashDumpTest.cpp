@@ -244,8 +244,11 @@ TEST(CrashDumpFilterInstall, RestoringPutsBackExactlyTheActionsFromBeforeEvenAft
         ::sigaction(signals[i], nullptr, &after);
         EXPECT_EQ(after.sa_sigaction, before[i].sa_sigaction) << signals[i];
         EXPECT_EQ(after.sa_flags & ~kRestorerFlag, before[i].sa_flags & ~kRestorerFlag) << signals[i];
-        for (int s = 1; s < NSIG; ++s) {
-            EXPECT_EQ(sigismember(&after.sa_mask, s), sigismember(&before[i].sa_mask, s)) << signals[i];
+        // A mask only means something for a handler (the thread sanitizer reports others filled).
+        if (before[i].sa_handler != SIG_DFL && before[i].sa_handler != SIG_IGN) {
+            for (int s = 1; s < NSIG; ++s) {
+                EXPECT_EQ(sigismember(&after.sa_mask, s), sigismember(&before[i].sa_mask, s)) << signals[i];
+            }
         }
     }
 
