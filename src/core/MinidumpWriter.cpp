@@ -405,31 +405,33 @@ void PrepareWriter() {
         facts.osDescription, std::strlen(facts.osDescription), g_osDescription, std::size(g_osDescription)));
 }
 
-bool WriteDump(int fd, const platform::CrashEvent& crash, std::int64_t timeStamp) {
-    DumpFile file(fd);
-    Directory directory[kStreamCount];
-    std::size_t streams = 0;
-    auto addStream = [&](std::uint32_t type, std::uint32_t rva, std::size_t size) {
-        directory[streams].streamType = type;
-        directory[streams].location = {static_cast<std::uint32_t>(size), rva};
-        ++streams;
-    };
+namespace {
 
-    // Header and directory are written last, in place.
-    file.Append(g_zeros, sizeof(Header) + sizeof(directory));
+struct StreamDirectory {
+    Directory entries[kStreamCount];
+    std::size_t count = 0;
 
+    void Add(std::uint32_t type, std::uint32_t rva, std::size_t size) {
+        entries[count].streamType = type;
+        entries[count].location = {static_cast<std::uint32_t>(size), rva};
+        ++count;
+    }
+};
+
+void WriteSystemInfo(DumpFile& file, StreamDirectory& directory) {
     SystemInfo systemInfo = g_systemInfo;
     systemInfo.csdVersionRva = AppendString(file, g_osDescription, g_osDescriptionUnits);
     file.Align(8);
-    addStream(kSystemInfoStream, file.Append(&systemInfo, sizeof(systemInfo)), sizeof(systemInfo));
+    directory.Add(kSystemInfoStream, file.Append(&systemInfo, sizeof(systemInfo)), sizeof(systemInfo));
 
     MiscInfo misc;
     misc.flags1 = kMiscInfoProcessId;
     misc.processId = safe::ProcessId();
-    addStream(kMiscInfoStream, file.Append(&misc, sizeof(misc)), sizeof(misc));
+    directory.Add(kMiscInfoStream, file.Append(&misc, sizeof(misc)), sizeof(misc));
+}
 
-    // Threads: the crashing one first, the others as the kernel lists them.
-    std::size_t threadCount = 1;
+// The crashing thread first, then the others as the kernel lists them. The number of threads.
+std::size_t CollectThreads(const platform::CrashEvent& crash) {
     g_threads[0] = ThreadRecord{};
     g_threads[0].state.threadId = crash.threadId;
     if (crash.context != nullptr) {
@@ -439,16 +441,18 @@ bool WriteDump(int fd, const platform::CrashEvent& crash, std::int64_t timeStamp
     }
     const std::size_t others = safe::OtherThreads(crash.threadId, g_otherThreads, kMaxThreads - 1);
     for (std::size_t i = 0; i < others; ++i) {
-        g_threads[threadCount] = ThreadRecord{};
-        g_threads[threadCount].state = g_otherThreads[i];
-        ++threadCount;
+        g_threads[i + 1] = ThreadRecord{};
+        g_threads[i + 1].state = g_otherThreads[i];
     }
+    return others + 1;
+}
 
-    // One pass over the memory map: modules (their names written as they close) and the mapping
-    // that holds each thread's stack pointer. The map is read live, so no second pass could be
-    // trusted to agree with the first.
+// One pass over the memory map: the modules (their names written as each closes) and the
+// mapping that holds each thread's stack pointer. The map is read live while other threads run,
+// so a second pass could not be trusted to agree with the first. The number of modules.
+std::size_t ScanMemoryMap(DumpFile& file, std::size_t threadCount) {
     std::size_t moduleCount = 0;
-    auto keepModule = [&](const ModuleCollector::Module& module) {
+    auto keep = [&](const ModuleCollector::Module& module) {
         if (moduleCount == kMaxModules) {
             return;
         }
@@ -457,42 +461,46 @@ bool WriteDump(int fd, const platform::CrashEvent& crash, std::int64_t timeStamp
                                     AppendString(file, g_text, units)};
     };
     const int maps = safe::OpenForReading("/proc/self/maps");
-    if (maps >= 0) {
-        g_collector.Reset();
-        LineReader lines(maps, g_mapsBuffer, sizeof(g_mapsBuffer));
-        const char* line = nullptr;
-        std::size_t length = 0;
-        ModuleCollector::Module module;
-        while (lines.Next(line, length)) {
-            MapsEntry entry;
-            if (!ParseMapsLine(line, length, entry)) {
-                continue;
-            }
-            for (std::size_t i = 0; i < threadCount; ++i) {
-                FindStack(g_threads[i], entry);
-            }
-            if (g_collector.Add(entry, module)) {
-                keepModule(module);
-            }
-        }
-        if (g_collector.Finish(module)) {
-            keepModule(module);
-        }
-        safe::Close(maps);
+    if (maps < 0) {
+        return 0;
     }
+    g_collector.Reset();
+    LineReader lines(maps, g_mapsBuffer, sizeof(g_mapsBuffer));
+    const char* line = nullptr;
+    std::size_t length = 0;
+    ModuleCollector::Module module;
+    while (lines.Next(line, length)) {
+        MapsEntry entry;
+        if (!ParseMapsLine(line, length, entry)) {
+            continue;
+        }
+        for (std::size_t i = 0; i < threadCount; ++i) {
+            FindStack(g_threads[i], entry);
+        }
+        if (g_collector.Add(entry, module)) {
+            keep(module);
+        }
+    }
+    if (g_collector.Finish(module)) {
+        keep(module);
+    }
+    safe::Close(maps);
+    return moduleCount;
+}
 
+void WriteThreadList(DumpFile& file, std::size_t threadCount, const platform::CpuContext* crashContext,
+                     StreamDirectory& directory) {
     for (std::size_t i = 0; i < threadCount; ++i) {
         ThreadRecord& thread = g_threads[i];
-        thread.context = AppendContext(file, thread, i == 0 ? crash.context : nullptr);
+        thread.context = AppendContext(file, thread, i == 0 ? crashContext : nullptr);
         if (thread.stackEnd > thread.stackStart) {
             const auto size = static_cast<std::size_t>(thread.stackEnd - thread.stackStart);
             thread.stackMemory = {static_cast<std::uint32_t>(size), file.AppendMemory(thread.stackStart, size)};
         }
     }
-
     file.Align(8);
-    const auto threadCount32 = static_cast<std::uint32_t>(threadCount);
-    const std::uint32_t threadListRva = file.Append(&threadCount32, sizeof(threadCount32));
+    const auto count = static_cast<std::uint32_t>(threadCount);
+    const std::uint32_t rva = file.Append(&count, sizeof(count));
     for (std::size_t i = 0; i < threadCount; ++i) {
         Thread entry;
         entry.threadId = g_threads[i].state.threadId;
@@ -501,8 +509,10 @@ bool WriteDump(int fd, const platform::CrashEvent& crash, std::int64_t timeStamp
         entry.threadContext = g_threads[i].context;
         file.Append(&entry, sizeof(entry));
     }
-    addStream(kThreadListStream, threadListRva, sizeof(threadCount32) + threadCount * sizeof(Thread));
+    directory.Add(kThreadListStream, rva, sizeof(count) + threadCount * sizeof(Thread));
+}
 
+void WriteException(DumpFile& file, const platform::CrashEvent& crash, StreamDirectory& directory) {
     ExceptionStream exception;
     exception.threadId = crash.threadId;
     exception.exceptionRecord.exceptionCode = static_cast<std::uint32_t>(crash.signal);
@@ -510,11 +520,13 @@ bool WriteDump(int fd, const platform::CrashEvent& crash, std::int64_t timeStamp
     exception.exceptionRecord.exceptionAddress = crash.address;
     exception.threadContext = g_threads[0].context;
     file.Align(8);
-    addStream(kExceptionStream, file.Append(&exception, sizeof(exception)), sizeof(exception));
+    directory.Add(kExceptionStream, file.Append(&exception, sizeof(exception)), sizeof(exception));
+}
 
+void WriteModuleList(DumpFile& file, std::size_t moduleCount, StreamDirectory& directory) {
     file.Align(8);
-    const auto moduleCount32 = static_cast<std::uint32_t>(moduleCount);
-    const std::uint32_t moduleListRva = file.Append(&moduleCount32, sizeof(moduleCount32));
+    const auto count = static_cast<std::uint32_t>(moduleCount);
+    const std::uint32_t rva = file.Append(&count, sizeof(count));
     for (std::size_t i = 0; i < moduleCount; ++i) {
         Module entry;
         entry.baseOfImage = g_modules[i].base;
@@ -522,17 +534,31 @@ bool WriteDump(int fd, const platform::CrashEvent& crash, std::int64_t timeStamp
         entry.moduleNameRva = g_modules[i].nameRva;
         file.Append(&entry, sizeof(entry));
     }
-    addStream(kModuleListStream, moduleListRva, sizeof(moduleCount32) + moduleCount * sizeof(Module));
+    directory.Add(kModuleListStream, rva, sizeof(count) + moduleCount * sizeof(Module));
+}
 
-    addStream(kLauncherUserStream, 0, 0);
+}  // namespace
+
+bool WriteDump(int fd, const platform::CrashEvent& crash, std::int64_t timeStamp) {
+    DumpFile file(fd);
+    StreamDirectory directory;
+    file.Append(g_zeros, sizeof(Header) + sizeof(directory.entries));  // written last, in place
+
+    WriteSystemInfo(file, directory);
+    const std::size_t threadCount = CollectThreads(crash);
+    const std::size_t moduleCount = ScanMemoryMap(file, threadCount);
+    WriteThreadList(file, threadCount, crash.context, directory);
+    WriteException(file, crash, directory);
+    WriteModuleList(file, moduleCount, directory);
+    directory.Add(kLauncherUserStream, 0, 0);
 
     file.Flush();
     Header header;
-    header.numberOfStreams = static_cast<std::uint32_t>(streams);
+    header.numberOfStreams = static_cast<std::uint32_t>(directory.count);
     header.streamDirectoryRva = sizeof(Header);
     header.timeDateStamp = static_cast<std::uint32_t>(timeStamp);
     file.Patch(0, &header, sizeof(header));
-    file.Patch(sizeof(Header), directory, streams * sizeof(Directory));
+    file.Patch(sizeof(Header), directory.entries, directory.count * sizeof(Directory));
     return file.ok();
 }
 
