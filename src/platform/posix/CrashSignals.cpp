@@ -52,7 +52,7 @@ std::size_t AlternateStackSize() {
 }
 
 // A stack of ours is one mapping: a guard page (so an overflow inside the handler faults instead
-// of writing over neighbouring memory), then the stack itself. The thread-specific value is the
+// of writing over neighbouring memory), then the stack itself. The per-thread key holds the
 // mapping's start; its destructor frees the stack when the thread ends.
 void FreeAlternateStack(void* mapping) {
     char* const stackBottom = static_cast<char*>(mapping) + PageSize();
