@@ -249,6 +249,7 @@ public:
     void SetUp() override {
         m_display = std::make_unique<PrivateDisplay>();
         ::setenv("DISPLAY", m_display->name().c_str(), 1);
+        ::setenv("NO_AT_BRIDGE", "1", 1);  // no accessibility bus on a private display
         ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display " << m_display->name();
     }
     void TearDown() override { m_display.reset(); }
