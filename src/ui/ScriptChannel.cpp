@@ -267,6 +267,8 @@ bool ScriptChannel::IsListening() const { return m_state->listener.valid(); }
 
 const std::string& ScriptChannel::SocketPath() const { return m_state->listener.path(); }
 
+GVariant* ScriptChannel::ExtensionData() const { return g_variant_new_string(SocketPath().c_str()); }
+
 void ScriptChannel::AttachTo(WebKitWebContext* webContext, const std::string& extensionsDir) const {
     struct Settings {
         std::string folder;

@@ -13,6 +13,7 @@
 #include "webext/ScriptProtocol.h"
 
 typedef struct _GMainContext GMainContext;
+typedef struct _GVariant GVariant;
 typedef struct _WebKitWebContext WebKitWebContext;
 
 class ScriptChannel {
@@ -34,6 +35,10 @@ public:
     // (empty: the running executable's folder) and hands it this channel's socket path. Call
     // before the context loads its first page.
     void AttachTo(WebKitWebContext* webContext, const std::string& extensionsDir = {}) const;
+
+    // The extension's initialisation data, for a page host that sets up its web processes
+    // itself: this channel's socket path as a new floating GVariant string.
+    GVariant* ExtensionData() const;
 
 private:
     struct State;
