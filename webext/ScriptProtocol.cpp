@@ -125,21 +125,18 @@ std::optional<std::string> EncodeReply(const Reply& reply) {
         return std::move(writer).Finish();
     }
     const auto& value = std::get<ScriptValue>(reply);
-    switch (value.kind()) {
-        case ScriptValue::Kind::String: {
-            if (value.text().size() > kMaxPayloadBytes) {
-                return std::nullopt;
-            }
-            Writer writer(kString);
-            writer.Text(value.text());
-            return std::move(writer).Finish();
+    if (const auto* text = std::get_if<std::string>(&value)) {
+        if (text->size() > kMaxPayloadBytes) {
+            return std::nullopt;  // refuse before copying megabytes only to drop them
         }
-        case ScriptValue::Kind::Boolean: {
-            Writer writer(kBoolean);
-            writer.Byte(value.flag() ? 1 : 0);
-            return std::move(writer).Finish();
-        }
-        case ScriptValue::Kind::Empty: break;
+        Writer writer(kString);
+        writer.Text(*text);
+        return std::move(writer).Finish();
+    }
+    if (const auto* flag = std::get_if<bool>(&value)) {
+        Writer writer(kBoolean);
+        writer.Byte(*flag ? 1 : 0);
+        return std::move(writer).Finish();
     }
     return Writer(kEmpty).Finish();
 }
@@ -184,17 +181,17 @@ std::optional<Reply> DecodeReply(std::string_view payload) {
             const auto id = reader.Integer();
             return id ? Whole<Reply>(reader, DispatchId{static_cast<int>(*id)}) : std::nullopt;
         }
-        case kEmpty: return Whole<Reply>(reader, ScriptValue::Empty());
+        case kEmpty: return Whole<Reply>(reader, ScriptValue{});
         case kString: {
             auto text = reader.Text();
-            return text ? Whole<Reply>(reader, ScriptValue::String(std::move(*text))) : std::nullopt;
+            return text ? Whole<Reply>(reader, ScriptValue{std::move(*text)}) : std::nullopt;
         }
         case kBoolean: {
             const auto flag = reader.Byte();
             if (!flag || (*flag != 0 && *flag != 1)) {
                 return std::nullopt;
             }
-            return Whole<Reply>(reader, ScriptValue::Boolean(*flag == 1));
+            return Whole<Reply>(reader, ScriptValue{*flag == 1});
         }
         case kFailure: {
             auto message = reader.Text();

@@ -27,29 +27,9 @@
 #include <variant>
 #include <vector>
 
-// A value the launcher hands back to the page: nothing (undefined), a string or a boolean.
-class ScriptValue {
-public:
-    enum class Kind { Empty, String, Boolean };
-
-    ScriptValue() = default;
-    static ScriptValue Empty() { return {}; }
-    static ScriptValue String(std::string text) { return ScriptValue(Kind::String, std::move(text), false); }
-    static ScriptValue Boolean(bool flag) { return ScriptValue(Kind::Boolean, {}, flag); }
-
-    Kind kind() const { return m_kind; }
-    const std::string& text() const { return m_text; }  // for String
-    bool flag() const { return m_flag; }                // for Boolean
-
-    bool operator==(const ScriptValue&) const = default;
-
-private:
-    ScriptValue(Kind kind, std::string text, bool flag) : m_kind(kind), m_text(std::move(text)), m_flag(flag) {}
-
-    Kind m_kind = Kind::Empty;
-    std::string m_text;
-    bool m_flag = false;
-};
+// A value the launcher hands back to the page: nothing (undefined), a string or a boolean. The
+// same type as the bridge's own (bridge/ScriptCalls.h), so its answers pass through unchanged.
+using ScriptValue = std::variant<std::monostate, std::string, bool>;
 
 // The launcher's side of window.external: its members by name and the calls to them. Called on
 // the thread that serves the page bridge (the window thread).

@@ -51,16 +51,15 @@ bool ArgumentText(JSCContext* context, JSCValue* value, std::string& text) {
 }
 
 JSCValue* ToScript(JSCContext* context, const ScriptValue& value) {
-    switch (value.kind()) {
-        case ScriptValue::Kind::String: {
-            // From bytes: the text becomes a string value as it is, never source to evaluate.
-            GBytes* bytes = g_bytes_new(value.text().data(), value.text().size());
-            JSCValue* result = jsc_value_new_string_from_bytes(context, bytes);
-            g_bytes_unref(bytes);
-            return result;
-        }
-        case ScriptValue::Kind::Boolean: return jsc_value_new_boolean(context, value.flag());
-        case ScriptValue::Kind::Empty: break;
+    if (const auto* text = std::get_if<std::string>(&value)) {
+        // From bytes: the text becomes a string value as it is, never source to evaluate.
+        GBytes* bytes = g_bytes_new(text->data(), text->size());
+        JSCValue* result = jsc_value_new_string_from_bytes(context, bytes);
+        g_bytes_unref(bytes);
+        return result;
+    }
+    if (const auto* flag = std::get_if<bool>(&value)) {
+        return jsc_value_new_boolean(context, *flag);
     }
     return Undefined(context);
 }

@@ -30,6 +30,8 @@ using Args = std::vector<std::string>;
 
 namespace {
 
+ScriptValue StringValue(std::string text) { return ScriptValue(std::move(text)); }
+
 // A display of this test's own. Xvfb picks a free display number and names it on its stdout
 // (-displayfd), so parallel tests never collide; no window manager is needed.
 class PrivateDisplay {
@@ -138,7 +140,7 @@ public:
     ScriptValue Invoke(int id, const Args& args) override {
         if (id < 1 || id > static_cast<int>(m_members.size())) {
             calls.push_back({"?", args});
-            return ScriptValue::Empty();
+            return ScriptValue{};
         }
         const auto& member = m_members[static_cast<size_t>(id) - 1];
         calls.push_back({member.first, args});
@@ -293,9 +295,9 @@ constexpr const char* kPlainPage = "<!DOCTYPE html><html><body><p id=out></p></b
 
 TEST_F(PageBridgeTest, MembersAnswerWithAStringABooleanOrNothingAndUnknownNamesAreUndefined) {
     bool flag = true;
-    m_dispatcher.Add("Echo", [](const Args& args) { return ScriptValue::String(args.empty() ? "" : args[0]); });
-    m_dispatcher.Add("Flag", [&](const Args&) { return ScriptValue::Boolean(flag); });
-    m_dispatcher.Add("Nothing", [](const Args&) { return ScriptValue::Empty(); });
+    m_dispatcher.Add("Echo", [](const Args& args) { return StringValue(args.empty() ? "" : args[0]); });
+    m_dispatcher.Add("Flag", [&](const Args&) { return ScriptValue(flag); });
+    m_dispatcher.Add("Nothing", [](const Args&) { return ScriptValue{}; });
     AddPage("plain.html", kPlainPage);
     PageView& page = NewView();
     page.Load(PageUrl("plain.html"));
@@ -323,11 +325,11 @@ TEST_F(PageBridgeTest, MembersAnswerWithAStringABooleanOrNothingAndUnknownNamesA
 }
 
 TEST_F(PageBridgeTest, ArgumentsArriveInScriptOrderAndTextsCrossUnchangedBothWays) {
-    m_dispatcher.Add("Args", [](const Args&) { return ScriptValue::Empty(); });
-    m_dispatcher.Add("Echo", [](const Args& args) { return ScriptValue::String(args.empty() ? "" : args[0]); });
+    m_dispatcher.Add("Args", [](const Args&) { return ScriptValue{}; });
+    m_dispatcher.Add("Echo", [](const Args& args) { return StringValue(args.empty() ? "" : args[0]); });
     const std::string hostileAnswer =
         "</script><script>window.pwned = 1;</script>\"';window.pwned=1;//\n${window.pwned=1}`);window.pwned=1;(`";
-    m_dispatcher.Add("Hostile", [&](const Args&) { return ScriptValue::String(hostileAnswer); });
+    m_dispatcher.Add("Hostile", [&](const Args&) { return StringValue(hostileAnswer); });
     AddPage("plain.html", kPlainPage);
     PageView& page = NewView();
     page.Load(PageUrl("plain.html"));
@@ -374,7 +376,7 @@ TEST_F(PageBridgeTest, ArgumentsArriveInScriptOrderAndTextsCrossUnchangedBothWay
 }
 
 TEST_F(PageBridgeTest, EveryFrameHasItsExternalBeforeItsOwnScriptsRun) {
-    m_dispatcher.Add("Echo", [](const Args& args) { return ScriptValue::String(args.empty() ? "" : args[0]); });
+    m_dispatcher.Add("Echo", [](const Args& args) { return StringValue(args.empty() ? "" : args[0]); });
     AddPage("outer.html",
             "<!DOCTYPE html><html><head><script>window.early = window.external.Echo('early');</script></head>"
             "<body><iframe src='inner.html'></iframe></body></html>");
@@ -399,14 +401,14 @@ TEST_F(PageBridgeTest, ALongCallWithANestedMainLoopLeavesOtherPagesAnsweredAndGe
     first.Load(PageUrl("plain.html"));
     second.Load(PageUrl("plain.html"));
 
-    m_dispatcher.Add("Echo", [](const Args& args) { return ScriptValue::String(args.empty() ? "" : args[0]); });
+    m_dispatcher.Add("Echo", [](const Args& args) { return StringValue(args.empty() ? "" : args[0]); });
     // Like a message box: a nested main loop that lasts longer than the page engine's
     // patience for a busy web process, while the second page makes its own call.
     m_dispatcher.Add("Nested", [&](const Args&) {
         second.Start("window.external.Echo('from the second page')");
         const auto until = std::chrono::steady_clock::now() + 4s;
         RunUntil([&] { return second.done() && std::chrono::steady_clock::now() >= until; });
-        return ScriptValue::String("the first page's answer");
+        return StringValue("the first page's answer");
     });
 
     EXPECT_EQ(first.Run("window.external.Nested()"), Str("the first page's answer"));
@@ -419,12 +421,12 @@ TEST_F(PageBridgeTest, ALongCallWithANestedMainLoopLeavesOtherPagesAnsweredAndGe
 class DemoLoginPageTest : public PageBridgeTest {
 protected:
     DemoLoginPageTest() : PageBridgeTest({"--www", VALDRUNE_SOURCE_DIR "/tools/operator-server/www"}) {
-        m_dispatcher.Add("JavascriptToCsharp", [](const Args&) { return ScriptValue::String(""); });
-        m_dispatcher.Add("AppLogin", [](const Args&) { return ScriptValue::String(""); });
-        m_dispatcher.Add("IsDownLoadComplete", [&](const Args&) { return ScriptValue::Boolean(m_ready); });
+        m_dispatcher.Add("JavascriptToCsharp", [](const Args&) { return StringValue(""); });
+        m_dispatcher.Add("AppLogin", [](const Args&) { return StringValue(""); });
+        m_dispatcher.Add("IsDownLoadComplete", [&](const Args&) { return ScriptValue(m_ready); });
     }
 
-    std::string Text(PageView& page, const std::string& id) {
+    std::string ElementText(PageView& page, const std::string& id) {
         return page.Run("document.getElementById('" + id + "').textContent").text;
     }
 
@@ -457,20 +459,20 @@ TEST_F(DemoLoginPageTest, FitsTheSquareShowsTheClientStateAndReportsEachVerdict)
               Bool(true));
     EXPECT_EQ(page.Run("getComputedStyle(document.body).overflow"), Str("hidden"));
     EXPECT_EQ(page.Run("getComputedStyle(document.body).backgroundColor"), Str("rgb(18, 21, 27)"));
-    EXPECT_NE(Text(page, "submit").find("登录"), std::string::npos);
-    EXPECT_NE(Text(page, "submit").find("Log in"), std::string::npos);
+    EXPECT_NE(ElementText(page, "submit").find("登录"), std::string::npos);
+    EXPECT_NE(ElementText(page, "submit").find("Log in"), std::string::npos);
 
     // While the launcher updates, the page keeps asking and says so.
-    EXPECT_NE(Text(page, "client").find("正在更新游戏客户端"), std::string::npos) << Text(page, "client");
+    EXPECT_NE(ElementText(page, "client").find("正在更新游戏客户端"), std::string::npos) << ElementText(page, "client");
     const size_t asked = m_dispatcher.CallsOf("IsDownLoadComplete").size();
     m_ready = true;
-    EXPECT_TRUE(RunUntil([&] { return Text(page, "client").find("游戏客户端已就绪") != std::string::npos; }));
+    EXPECT_TRUE(RunUntil([&] { return ElementText(page, "client").find("游戏客户端已就绪") != std::string::npos; }));
     EXPECT_GT(m_dispatcher.CallsOf("IsDownLoadComplete").size(), asked);
 
     Submit(page, "player", "wrong");
     ASSERT_TRUE(RunUntil([&] { return !Reports().empty(); }));
     EXPECT_EQ(Reports()[0].rfind("false|", 0), 0u) << Reports()[0];
-    EXPECT_NE(Text(page, "message").find("Wrong account or password"), std::string::npos);
+    EXPECT_NE(ElementText(page, "message").find("Wrong account or password"), std::string::npos);
 
     Submit(page, "玩家一", "valdrune");
     ASSERT_TRUE(RunUntil([&] { return Reports().size() == 2; }));

@@ -31,6 +31,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+ScriptValue StringValue(std::string text) { return ScriptValue(std::move(text)); }
+
 // Members answered through handlers the test chooses; records what arrived and on which thread.
 class Dispatcher final : public ScriptDispatcher {
 public:
@@ -62,7 +64,7 @@ private:
     std::vector<std::pair<std::string, std::function<ScriptValue(const Args&)>>> m_members;
 };
 
-ScriptValue Echo(const Args& args) { return ScriptValue::String(args.empty() ? "" : args[0]); }
+ScriptValue Echo(const Args& args) { return StringValue(args.empty() ? "" : args[0]); }
 
 class ScriptChannelTest : public ::testing::Test {
 protected:
@@ -153,8 +155,8 @@ TEST_F(ScriptChannelTest, ListensInAFolderOnlyItsUserMayEnterAndLeavesNothingBeh
 }
 
 TEST_F(ScriptChannelTest, PagesGetIdsAndAnswersServedOnTheChannelsThread) {
-    m_dispatcher.Add("Flag", [](const Args&) { return ScriptValue::Boolean(true); });
-    m_dispatcher.Add("Nothing", [](const Args&) { return ScriptValue::Empty(); });
+    m_dispatcher.Add("Flag", [](const Args&) { return ScriptValue(true); });
+    m_dispatcher.Add("Nothing", [](const Args&) { return ScriptValue{}; });
     const std::string path = SocketPath();
 
     struct Seen {
@@ -172,9 +174,9 @@ TEST_F(ScriptChannelTest, PagesGetIdsAndAnswersServedOnTheChannelsThread) {
     EXPECT_EQ(seen.echo, 0);
     EXPECT_EQ(seen.flag, 1);
     EXPECT_EQ(seen.missing, -1);
-    EXPECT_EQ(ValueOf(seen.a), ScriptValue::String("first"));
-    EXPECT_EQ(ValueOf(seen.b), ScriptValue::Boolean(true));
-    EXPECT_EQ(ValueOf(seen.c), ScriptValue::Empty());
+    EXPECT_EQ(ValueOf(seen.a), StringValue("first"));
+    EXPECT_EQ(ValueOf(seen.b), ScriptValue(true));
+    EXPECT_EQ(ValueOf(seen.c), ScriptValue{});
     ASSERT_EQ(m_dispatcher.calls.size(), 3u);
     EXPECT_EQ(m_dispatcher.calls[0].second, (Args{"first", "second"}));
     for (const auto& thread : m_dispatcher.threads) {
@@ -197,7 +199,7 @@ TEST_F(ScriptChannelTest, PagesGetIdsAndAnswersServedOnTheChannelsThread) {
         return results;
     });
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(ValueOf(many[static_cast<size_t>(i)]), ScriptValue::String("page " + std::to_string(i)));
+        EXPECT_EQ(ValueOf(many[static_cast<size_t>(i)]), StringValue("page " + std::to_string(i)));
     }
 }
 
@@ -211,7 +213,7 @@ TEST_F(ScriptChannelTest, AHandlerInANestedLoopLeavesOtherPagesServedAndGetsItsO
             return page.Call(page.Lookup("Echo"), {"from the second page"});
         });
         Serve([&] { return second.wait_for(0s) == std::future_status::ready; });
-        return ScriptValue::String("the first page's answer");
+        return StringValue("the first page's answer");
     });
 
     const auto first = Client([path] {
@@ -220,9 +222,9 @@ TEST_F(ScriptChannelTest, AHandlerInANestedLoopLeavesOtherPagesServedAndGetsItsO
         auto after = page.Call(page.Lookup("Echo"), {"after"});  // the same line, still in step
         return std::make_pair(answer, after);
     });
-    EXPECT_EQ(ValueOf(first.first), ScriptValue::String("the first page's answer"));
-    EXPECT_EQ(ValueOf(first.second), ScriptValue::String("after"));
-    EXPECT_EQ(ValueOf(second.get()), ScriptValue::String("from the second page"));
+    EXPECT_EQ(ValueOf(first.first), StringValue("the first page's answer"));
+    EXPECT_EQ(ValueOf(first.second), StringValue("after"));
+    EXPECT_EQ(ValueOf(second.get()), StringValue("from the second page"));
 }
 
 TEST_F(ScriptChannelTest, ConfusedOrHostilePeersAreHungUpOnAndTheChannelCarriesOn) {
@@ -244,7 +246,7 @@ TEST_F(ScriptChannelTest, ConfusedOrHostilePeersAreHungUpOnAndTheChannelCarriesO
     m_dispatcher.Add("Long", [&](const Args&) {
         started = true;
         Serve([&] { return gone.load(); });
-        return ScriptValue::String(std::string(4 << 20, 'x'));
+        return StringValue(std::string(4 << 20, 'x'));
     });
     Client([&] {
         auto stream = platform::LocalStream::Connect(path);
@@ -260,14 +262,14 @@ TEST_F(ScriptChannelTest, ConfusedOrHostilePeersAreHungUpOnAndTheChannelCarriesO
         ScriptClient page(path);
         return page.Call(page.Lookup("Echo"), {"still here"});
     });
-    EXPECT_EQ(ValueOf(answer), ScriptValue::String("still here"));
+    EXPECT_EQ(ValueOf(answer), StringValue("still here"));
 }
 
 TEST_F(ScriptChannelTest, AChannelClosedDuringACallHangsUpAndThePageSeesAFailure) {
     const std::string path = SocketPath();
     m_dispatcher.Add("CloseAll", [&](const Args&) {
         m_channel.reset();  // the launcher shutting down inside a page's call
-        return ScriptValue::String("never sent");
+        return StringValue("never sent");
     });
     const auto result = Client([path] {
         ScriptClient page(path);
@@ -330,7 +332,7 @@ TEST(ScriptClient, AnswersItCannotTrustFailTheCallAndTheNextCallStartsAfresh) {
     const std::vector<std::string> answers = {
         "\x7F\xFF\xFF\xFF"s,                                          // announces far too much
         "\0\0\0\x10S\0\0\0\x0B" "cut sh"s,                            // ends in the middle
-        *ScriptWire::EncodeReply(ScriptValue::String("not an id")),  // out of step
+        *ScriptWire::EncodeReply(StringValue("not an id")),  // out of step
         *ScriptWire::EncodeReply(ScriptWire::DispatchId{7}),
     };
     std::thread server([&] {

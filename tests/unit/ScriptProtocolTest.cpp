@@ -14,6 +14,8 @@ using namespace std::string_literals;
 
 namespace {
 
+ScriptValue StringValue(std::string text) { return ScriptValue(std::move(text)); }
+
 const std::vector<std::string> kHostileTexts = {
     "",
     "it's \"quoted\" and back\\slashed",
@@ -49,10 +51,10 @@ std::vector<Request> SampleRequests() {
 
 std::vector<Reply> SampleReplies() {
     std::vector<Reply> replies = {DispatchId{-1},         DispatchId{3},           DispatchId{INT_MIN},
-                                  ScriptValue::Empty(),   ScriptValue::Boolean(true), ScriptValue::Boolean(false),
+                                  ScriptValue{},   ScriptValue(true), ScriptValue(false),
                                   Failure{""},            Failure{"window.external: no"}};
     for (const auto& text : kHostileTexts) {
-        replies.push_back(ScriptValue::String(text));
+        replies.push_back(StringValue(text));
     }
     return replies;
 }
@@ -79,8 +81,8 @@ TEST(ScriptWire, FramesAreALengthAheadOfAKindByteAndFields) {
     EXPECT_EQ(EncodeRequest(Lookup{"Ab"}), "\0\0\0\x07N\0\0\0\x02"s "Ab");
     EXPECT_EQ(EncodeRequest(Call{2, {"x"}}), "\0\0\0\x0E"s "C\0\0\0\x02\0\0\0\x01\0\0\0\x01x"s);
     EXPECT_EQ(EncodeReply(DispatchId{-1}), "\0\0\0\x05"s "D\xFF\xFF\xFF\xFF");
-    EXPECT_EQ(EncodeReply(ScriptValue::Boolean(true)), "\0\0\0\x02"s "B\x01");
-    EXPECT_EQ(EncodeReply(ScriptValue::Empty()), "\0\0\0\x01U"s);
+    EXPECT_EQ(EncodeReply(ScriptValue(true)), "\0\0\0\x02"s "B\x01");
+    EXPECT_EQ(EncodeReply(ScriptValue{}), "\0\0\0\x01U"s);
 }
 
 TEST(ScriptWire, EveryKindOfMessageCrossesUnchanged) {
@@ -126,14 +128,14 @@ TEST(ScriptWire, TruncatedPaddedAndMadeUpPayloadsAreRefused) {
 TEST(ScriptWire, MessagesBeyondTheLimitAreNeitherWrittenNorRead) {
     EXPECT_FALSE(EncodeRequest(Call{1, {std::string(kMaxPayloadBytes, 'a')}}));
     EXPECT_FALSE(EncodeRequest(Call{1, {std::string(kMaxPayloadBytes / 2, 'a'), std::string(kMaxPayloadBytes / 2, 'b')}}));
-    EXPECT_FALSE(EncodeReply(ScriptValue::String(std::string(kMaxPayloadBytes, 'a'))));
-    const auto largest = EncodeReply(ScriptValue::String(std::string(kMaxPayloadBytes - 5, 'a')));
+    EXPECT_FALSE(EncodeReply(StringValue(std::string(kMaxPayloadBytes, 'a'))));
+    const auto largest = EncodeReply(StringValue(std::string(kMaxPayloadBytes - 5, 'a')));
     ASSERT_TRUE(largest);
     EXPECT_EQ(largest->size(), kHeaderBytes + kMaxPayloadBytes);
 
     FrameReader reader;
     reader.Append(*largest);
-    EXPECT_EQ(DecodeReply(*reader.Next()), Reply(ScriptValue::String(std::string(kMaxPayloadBytes - 5, 'a'))));
+    EXPECT_EQ(DecodeReply(*reader.Next()), Reply(StringValue(std::string(kMaxPayloadBytes - 5, 'a'))));
 
     FrameReader hostile;
     hostile.Append(Header(kMaxPayloadBytes + 1));
@@ -145,7 +147,7 @@ TEST(ScriptWire, MessagesBeyondTheLimitAreNeitherWrittenNorRead) {
 
 TEST(ScriptWire, FramesAreCutFromTheStreamHoweverTheBytesArrive) {
     const std::string stream = *EncodeRequest(Lookup{"AppLogin"}) + *EncodeRequest(Call{2, {"true|abc"}}) +
-                               *EncodeReply(ScriptValue::Empty());
+                               *EncodeReply(ScriptValue{});
     const std::vector<std::string> expected = {PayloadOf(*EncodeRequest(Lookup{"AppLogin"})),
                                                PayloadOf(*EncodeRequest(Call{2, {"true|abc"}})), "U"};
 
@@ -181,14 +183,14 @@ TEST(ScriptWire, AnswersComeFromTheDispatcherAndOnlyForWellFormedRequests) {
     reply = Answer(dispatcher, PayloadOf(*EncodeRequest(Lookup{"isdownloadcomplete"})));
     EXPECT_EQ(DecodeReply(PayloadOf(*reply)), Reply(DispatchId{-1}));
 
-    dispatcher.answer = ScriptValue::String("/opt/valdrune/Valdrune");
+    dispatcher.answer = StringValue("/opt/valdrune/Valdrune");
     reply = Answer(dispatcher, PayloadOf(*EncodeRequest(Call{1, {"GetCommandLine", ""}})));
-    EXPECT_EQ(DecodeReply(PayloadOf(*reply)), Reply(ScriptValue::String("/opt/valdrune/Valdrune")));
+    EXPECT_EQ(DecodeReply(PayloadOf(*reply)), Reply(StringValue("/opt/valdrune/Valdrune")));
     ASSERT_EQ(dispatcher.calls.size(), 1u);
     EXPECT_EQ(dispatcher.calls[0], (Call{1, {"GetCommandLine", ""}}));
 
     // An answer too long to send becomes a failure the page can see, not a broken line.
-    dispatcher.answer = ScriptValue::String(std::string(kMaxPayloadBytes, 'x'));
+    dispatcher.answer = StringValue(std::string(kMaxPayloadBytes, 'x'));
     reply = Answer(dispatcher, PayloadOf(*EncodeRequest(Call{1, {}})));
     ASSERT_TRUE(reply);
     EXPECT_TRUE(std::holds_alternative<Failure>(*DecodeReply(PayloadOf(*reply))));
