@@ -77,14 +77,6 @@ public:
 
 }  // namespace
 
-TEST(ScriptWire, FramesAreALengthAheadOfAKindByteAndFields) {
-    EXPECT_EQ(EncodeRequest(Lookup{"Ab"}), "\0\0\0\x07N\0\0\0\x02"s "Ab");
-    EXPECT_EQ(EncodeRequest(Call{2, {"x"}}), "\0\0\0\x0E"s "C\0\0\0\x02\0\0\0\x01\0\0\0\x01x"s);
-    EXPECT_EQ(EncodeReply(DispatchId{-1}), "\0\0\0\x05"s "D\xFF\xFF\xFF\xFF");
-    EXPECT_EQ(EncodeReply(ScriptValue(true)), "\0\0\0\x02"s "B\x01");
-    EXPECT_EQ(EncodeReply(ScriptValue{}), "\0\0\0\x01U"s);
-}
-
 TEST(ScriptWire, EveryKindOfMessageCrossesUnchanged) {
     for (const auto& request : SampleRequests()) {
         const auto frame = EncodeRequest(request);
