@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/CWebApp.h"
+#include "core/CrashDumpFilter.h"
 #include "platform/MessageBox.h"
 #include "ui/CWebBrowserHelper.h"
 #include "ui/CWebDlg.h"
@@ -29,6 +30,8 @@ int main(int argc, char** argv) {
 
     CWebApp::Seams seams;
     seams.runMainWindow = [](CWebApp& app) { RunConsoleWindow(app); };
+    seams.installCrashFilter = [](const std::string& prefix) { InstallCrashDumpFilter(prefix); };
+    seams.restoreCrashFilter = [] { RestoreCrashDumpFilter(); };
     if (display) {
         seams.applyBrowserEmulation = [] { CWebBrowserHelper::GetInstance().FixBrowserVersion(); };
         seams.runMainWindow = [](CWebApp&) {

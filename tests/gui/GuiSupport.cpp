@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <glib.h>
+#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -76,7 +77,11 @@ Xvfb::Xvfb() {
     m_display = ":" + number;
 }
 
-Xvfb::~Xvfb() = default;
+Xvfb::~Xvfb() {
+    // A graceful end, so that the server removes its lock file and socket.
+    m_server->Signal(SIGTERM);
+    m_server->Wait(std::chrono::seconds(10));
+}
 
 struct XScreen::Impl {
     Display* display = nullptr;

@@ -33,7 +33,7 @@ class LauncherWindow : public ::testing::Test {
         options.env["TSAN_OPTIONS"] = "ignore_noninstrumented_modules=1";
         options.env["ASAN_OPTIONS"] = "fast_unwind_on_malloc=0";
         options.env["LSAN_OPTIONS"] =
-            std::string("suppressions=") + VALDRUNE_SOURCE_DIR + "/tests/gui/lsan.supp";
+            std::string("suppressions=") + VALDRUNE_SOURCE_DIR + "/tests/gui/lsan-suppressions.txt";
         return std::make_unique<ChildProcess>(options);
     }
 

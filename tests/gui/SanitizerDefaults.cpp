@@ -9,7 +9,7 @@ const char* __tsan_default_options() {
     return "ignore_noninstrumented_modules=1";
 }
 
-// Whole allocation stacks, so that the leak suppressions (lsan.supp) see the library frames.
+// Whole allocation stacks, so that the leak suppressions (lsan-suppressions.txt) see the library frames.
 const char* __asan_default_options() {
     return "fast_unwind_on_malloc=0";
 }
