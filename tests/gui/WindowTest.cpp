@@ -19,6 +19,8 @@
 #include "ui/Artwork.h"
 #include "ui/CWebDlg.h"
 #include "ui/Layout.h"
+#include "ui/PageBridge.h"
+#include "ui/ScriptChannel.h"
 #include "ui/SkinWidgets.h"
 #include "ui/WindowIdentity.h"
 
@@ -630,6 +632,33 @@ onload = function () { document.title = 'ready'; };
         // ... and no menu came up; a menu shows at once on the press that brings the event.
         EXPECT_TRUE(s.OnWindow([] { return VisibleMenuItems(); }).empty());
     });
+}
+
+// The page host's one hook for the bridge: every web process of the launcher's page loads the
+// extension from beside the executable with the data the bridge hands over, and the page's
+// window.external answers synchronously.
+TEST_F(WindowTest, ThePageReachesTheBridgeThroughTheExtensionHook) {
+    class Echo final : public ScriptDispatcher {
+      public:
+        int Lookup(const std::string& name) override { return name == "JavascriptToCsharp" ? 1 : -1; }
+        ScriptValue Invoke(int, const std::vector<std::string>& args) override {
+            return std::string("answer:") + args.at(0) + "/" + args.at(1);
+        }
+    } echo;
+    ScriptChannel channel(echo);
+    ASSERT_TRUE(channel.IsListening());
+    page_bridge::SetExtensionDataSource([&] { return channel.ExtensionData(); });
+    entryUrl = WritePage("bridge.html", R"(<body><script>
+onload = function () {
+  var answer = window.external.JavascriptToCsharp('GetCommandLine', '');
+  document.title = answer + '|' + typeof window.external.NoSuchMember;
+};
+</script></body>)");
+    Run([&](Session& s) {
+        s.worker->InitWebBrower();
+        s.WaitForTitle("answer:GetCommandLine/|undefined");
+    });
+    page_bridge::SetExtensionDataSource({});
 }
 
 }  // namespace
