@@ -3,6 +3,7 @@
 // 0 for success, otherwise a Windows error number (platform/ErrorCodes.h).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -13,5 +14,24 @@ bool PathExists(const std::string& path);
 // Creates one folder level; the parent must exist. 0, or for example kErrorAlreadyExists (183),
 // kErrorPathNotFound (3) for a missing parent or an empty name, kErrorAccessDenied (5).
 std::uint32_t CreateDirectoryOneLevel(const std::string& path);
+
+// Creates the folder and every missing parent (mode 0700 for new levels: these are the user's
+// private stores). 0 when the folder exists afterwards.
+std::uint32_t CreateDirectoryTree(const std::string& path);
+
+// CopyFileW replacing an existing target: the bytes and the permission bits. Copying onto the
+// source itself, or onto a running executable, fails with kErrorSharingViolation (32) and
+// leaves the target as it was.
+std::uint32_t CopyFile(const std::string& from, const std::string& to);
+
+// DeleteFileW: removes a file (not a folder). kErrorFileNotFound (2) when absent.
+std::uint32_t DeleteFile(const std::string& path);
+
+// Size in bytes of a file; nullopt when it cannot be examined.
+std::optional<std::int64_t> FileSize(const std::string& path);
+
+// Replaces the file's whole content in one step (a temporary file beside it, then a rename), so
+// a reader or a crash never sees it half-written. New files get mode.
+std::uint32_t ReplaceFileContent(const std::string& path, const std::string& content, unsigned mode = 0644);
 
 }  // namespace platform
