@@ -216,6 +216,10 @@ void SendBody(State& state, const httplib::Request& req, httplib::Response& res,
                                             std::to_string(body.size));
     }
     res.set_header("Accept-Ranges", "bytes");
+    if (length == 0) {
+        res.set_content("", contentType);  // a provider of nothing would leave the length unsaid
+        return;
+    }
     auto shared = std::make_shared<Body>(std::move(body));
     res.set_content_provider(
         length, contentType, [&state, shared, start, rule](size_t offset, size_t want, httplib::DataSink& sink) {
