@@ -59,6 +59,14 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
     Reports().LogEvent(EventDownloadStart);
     Reports().Log("game download start, download url:" + primary);
 
+    // The first attempt takes the primary address, the second the backup. An attempt without
+    // an address stops before it touches the package: the bytes held stay for the next run.
+    const int attempt = m_nDownloadAttempts + 1;
+    if (attempt != 1 && (attempt != 2 || backup.empty())) {
+        return kDownloadNoAddress;
+    }
+    const std::string& address = attempt == 1 ? primary : backup;
+
     bool restart = true;
     switch (ChooseStartingPoint({DownloadVersion(), m_miniUpdateVersion, m_clientVersion, m_nResumeOffset,
                                  m_nTotalSize.load()})) {
@@ -112,14 +120,6 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
 
     ++m_nDownloadAttempts;
     SetDownloadVersion(m_clientVersion);  // the resume record now names the version being fetched
-    std::string address;
-    if (m_nDownloadAttempts == 1) {
-        address = primary;
-    } else if (m_nDownloadAttempts == 2 && !backup.empty()) {
-        address = backup;
-    } else {
-        return kDownloadNoAddress;
-    }
 
     TransferProgress progress{this, window};
     curl_easy_setopt(curl.get(), CURLOPT_URL, address.c_str());

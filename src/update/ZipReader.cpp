@@ -2,6 +2,8 @@
 
 #include <unzip.h>
 
+#include <fstream>
+#include <iterator>
 #include <string_view>
 
 namespace {
@@ -13,13 +15,37 @@ bool EndsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
+// An archive without entries is its end record alone, at offset 0, where minizip's search for
+// that record never looks; recognise exactly that form.
+bool IsEmptyArchive(const std::string& path) {
+    constexpr size_t kEndRecord = 22;
+    std::ifstream in(path, std::ios::binary);
+    std::string head(kEndRecord, '\0');
+    if (!in.read(head.data(), kEndRecord)) {
+        return false;
+    }
+    const std::string_view expected("PK\x05\x06\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 20);
+    if (std::string_view(head).substr(0, 20) != expected) {
+        return false;
+    }
+    const size_t commentLength = static_cast<unsigned char>(head[20]) | (static_cast<unsigned char>(head[21]) << 8);
+    const std::string comment((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return comment.size() == commentLength;
+}
+
 }  // namespace
 
-ZipReader::ZipReader(const std::string& path) : m_zip(unzOpen64(path.c_str())) {}
+ZipReader::ZipReader(const std::string& path) : m_zip(unzOpen64(path.c_str())) {
+    m_empty = m_zip == nullptr && IsEmptyArchive(path);
+}
 
 ZipReader::~ZipReader() { Close(); }
 
 bool ZipReader::EntryCount(std::uint64_t& count) {
+    if (m_empty) {
+        count = 0;
+        return true;
+    }
     unz_global_info64 info{};
     if (unzGetGlobalInfo64(m_zip, &info) != UNZ_OK) {
         return false;
@@ -66,6 +92,7 @@ void ZipReader::Close() {
         unzClose(m_zip);
         m_zip = nullptr;
     }
+    m_empty = false;
 }
 
 bool IsContainedEntryName(const std::string& name) {

@@ -13,7 +13,7 @@ public:
     ZipReader(const ZipReader&) = delete;
     ZipReader& operator=(const ZipReader&) = delete;
 
-    bool IsOpen() const { return m_zip != nullptr; }
+    bool IsOpen() const { return m_zip != nullptr || m_empty; }
 
     // unzGetGlobalInfo: false when the archive's directory cannot be read.
     bool EntryCount(std::uint64_t& count);
@@ -36,6 +36,7 @@ public:
 
 private:
     void* m_zip = nullptr;
+    bool m_empty = false;  // a valid archive without entries, which minizip cannot open
     bool m_entryOpen = false;
 };
 
