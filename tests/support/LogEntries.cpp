@@ -11,8 +11,13 @@ std::vector<std::string> LogEntries(const std::string& logText) {
     std::istringstream in(logText);
     for (std::string line; std::getline(in, line);) {
         std::smatch m;
-        entries.push_back(std::regex_match(line, m, shape) ? "[" + m[1].str() + "][" + m[2].str() + "] " + m[3].str()
-                                                           : "unreadable: " + line);
+        if (std::regex_match(line, m, shape)) {
+            entries.push_back("[" + m[1].str() + "][" + m[2].str() + "] " + m[3].str());
+        } else if (!entries.empty()) {
+            entries.back() += "\n" + line;  // a message that held a line feed
+        } else {
+            entries.push_back("unreadable: " + line);
+        }
     }
     return entries;
 }

@@ -6,7 +6,8 @@
 
 namespace testing_support {
 
-// "[time][LEVEL][function::line] message" lines as "[LEVEL][function] message".
+// "[time][LEVEL][function::line] message" lines as "[LEVEL][function] message"; a message that
+// held a line feed keeps it.
 std::vector<std::string> LogEntries(const std::string& logText);
 
 }  // namespace testing_support
