@@ -33,10 +33,10 @@ constexpr const char* kDownload = "[INFO][CGameRemoteConfig::OnDownLoad] ";
 constexpr const char* kUnzip = "[INFO][CGameRemoteConfig::OnUnzipFile] ";
 constexpr const char* kParse = "[INFO][CGameRemoteConfig::CStringToLocalClientVersion] local_client_version:";
 
-std::string Bytes(size_t size, unsigned seed) {
+std::string Bytes(size_t size, unsigned variant) {
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<char>((i * 131 + seed * 7 + i / 251) % 256);
+        bytes[i] = static_cast<char>((i * 131 + variant * 7 + i / 251) % 256);
     }
     return bytes;
 }

@@ -46,10 +46,12 @@ TEST(UpdateProcess, AClosedDownloadResumesInTheNextRunAndTheInstalledCopyStartsU
         ChildProcess launcher(LauncherOptions(world, exe));
         // Half of the package is on disk and the progress shown has counted it.
         const std::string shown = "正在下载：" + std::to_string(half * 100 / package.size()) + "%";
-        ASSERT_TRUE(WaitFor([&] { return Printed(launcher, shown); })) << launcher.Stdout() << launcher.Stderr();
+        ASSERT_TRUE(WaitFor([&] { return Printed(launcher, shown); }))
+            << launcher.Stdout() << launcher.Stderr() << " held " << ReadFile(packageFile).size() << " of " << half;
         EXPECT_TRUE(Printed(launcher, "page: " + server.Url("/www/login.html")));
         launcher.Signal(SIGTERM);  // the player closes the launcher
         EXPECT_EQ(launcher.Wait(), 0);
+        EXPECT_EQ(launcher.Stderr(), "");  // no box, and nothing a sanitizer build would report
     }
     EXPECT_TRUE(Logged(log, "[INFO][CWebDlg::Close] Laucher Stop"));
     EXPECT_TRUE(Logged(log, "[INFO][CWebDlg::InitWebBrower] InitWebBrower"));
@@ -63,6 +65,7 @@ TEST(UpdateProcess, AClosedDownloadResumesInTheNextRunAndTheInstalledCopyStartsU
         ASSERT_TRUE(WaitFor([&] { return Printed(launcher, "更新已完成"); })) << launcher.Stdout() << launcher.Stderr();
         launcher.Signal(SIGINT);
         EXPECT_EQ(launcher.Wait(), 0);
+        EXPECT_EQ(launcher.Stderr(), "");
     }
     EXPECT_EQ(server.Requests().back(), "GET /files/zavo.zip range=bytes=" + std::to_string(half) + "-");
     EXPECT_TRUE(Logged(log, "[INFO][CGameRemoteConfig::OnDownLoad] Try Resuming download from break point."));
@@ -82,6 +85,7 @@ TEST(UpdateProcess, AClosedDownloadResumesInTheNextRunAndTheInstalledCopyStartsU
         ASSERT_TRUE(WaitFor([&] { return Printed(launcher, "更新已完成"); })) << launcher.Stdout() << launcher.Stderr();
         launcher.Signal(SIGTERM);
         EXPECT_EQ(launcher.Wait(), 0);
+        EXPECT_EQ(launcher.Stderr(), "");
     }
     const std::string copyLog = world.dataDir() + "/Valdrune.log";
     EXPECT_TRUE(Logged(copyLog, "[INFO][CGameRemoteConfig::InitRemoteConfig] work_path:" + installed));

@@ -9,21 +9,8 @@ void RecordingMainWindow::Add(std::string call) {
     m_calls.push_back(std::move(call));
 }
 
-void RecordingMainWindow::OnShowProgress(std::function<void(const std::string&)> hook) {
-    std::lock_guard lock(m_mutex);
-    m_hook = std::move(hook);
-}
-
 void RecordingMainWindow::ShowProgress(const std::string& status, const std::string& percentText, int percent,
                                        int downloading) {
-    std::function<void(const std::string&)> hook;
-    {
-        std::lock_guard lock(m_mutex);
-        hook = m_hook;
-    }
-    if (hook) {
-        hook(percentText);
-    }
     std::lock_guard lock(m_mutex);
     m_calls.push_back("ShowProgress(" + status + "|" + percentText + "|" + std::to_string(percent) + "|" +
                       std::to_string(downloading) + ")");
@@ -60,11 +47,6 @@ std::vector<std::string> RecordingMainWindow::ProgressTexts(int downloading) con
 bool RecordingMainWindow::IsReady() const {
     std::lock_guard lock(m_mutex);
     return std::find(m_calls.begin(), m_calls.end(), "SetReady") != m_calls.end();
-}
-
-bool RecordingMainWindow::PageRequested() const {
-    std::lock_guard lock(m_mutex);
-    return std::find(m_calls.begin(), m_calls.end(), "InitWebBrower") != m_calls.end();
 }
 
 }  // namespace testing_support

@@ -1,7 +1,6 @@
 #pragma once
 // A main window that records every call the update worker makes, in order, for tests.
 
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,11 +19,6 @@ public:
     // The percent texts of the progress calls with the given downloading flag, repeats dropped.
     std::vector<std::string> ProgressTexts(int downloading) const;
     bool IsReady() const;
-    bool PageRequested() const;
-
-    // Runs on the worker's thread inside the call, before it is recorded (for example to close
-    // the launcher at a chosen moment).
-    void OnShowProgress(std::function<void(const std::string& percentText)> hook);
 
     void ShowProgress(const std::string& status, const std::string& percentText, int percent,
                       int downloading) override;
@@ -44,7 +38,6 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_calls;
     std::vector<Progress> m_progress;
-    std::function<void(const std::string&)> m_hook;
 };
 
 }  // namespace testing_support
