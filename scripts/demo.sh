@@ -15,7 +15,8 @@ port=${origin##*:}
 
 # The game package: the sample game and some data, every folder listed before its files.
 rm -rf "$demo/package" "$demo/server"
-mkdir -p "$demo/package/zavo/data" "$demo/server/files" "$demo/server/www" "$demo/home" "$demo/runtime"
+mkdir -p "$demo/package/zavo/data" "$demo/server/files" "$demo/server/www" "$demo/runtime" \
+    "$demo/home/.local/share/applications/Apps" "$demo/home/.config" "$demo/home/Desktop"
 chmod 700 "$demo/runtime"
 cp build/default/sample-game/zavo.exe "$demo/package/zavo/"
 printf 'Valdrune demo world\n' >"$demo/package/zavo/data/world.txt"
