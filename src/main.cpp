@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "platform/MessageBox.h"
 #include "ui/ConsoleWindow.h"
 #include "ui/GtkMessagePresenter.h"
+#include "update/CGameRemoteConfig.h"
 
 int main(int argc, char** argv) {
     BlockCloseSignals();
@@ -24,12 +27,24 @@ int main(int argc, char** argv) {
     }
 
     CWebApp::Seams seams;
-    seams.runMainWindow = [](CWebApp& app) { RunConsoleWindow(app); };
+    seams.runMainWindow = [](CWebApp& app) {
+        RunConsoleWindow(app, {
+                                  .runUpdate = [](MainWindow& window) {
+                                      CGameRemoteConfig::GetInstance().InitRemoteConfig(&window);
+                                  },
+                                  .writeResumeRecord = [] { CGameRemoteConfig::GetInstance().WriteResumeRecord(); },
+                                  .entryUrl = [] { return CGameRemoteConfig::GetInstance().GetEntryUrl(); },
+                              });
+    };
     seams.installCrashFilter = [](const std::string& prefix) { InstallCrashDumpFilter(prefix); };
     seams.restoreCrashFilter = [] { RestoreCrashDumpFilter(); };
 
     CWebApp app(std::move(args), std::move(seams));
     const int code = app.Run();
     platform::SetMessagePresenter(nullptr);
-    return code;
+    // The update worker may still be running (the player closed the launcher mid-download).
+    // End without static destructors, so nothing it uses is torn down under it; the log is
+    // written straight through and the resume record is already on disk.
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
