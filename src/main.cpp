@@ -8,6 +8,7 @@
 
 #include "core/CWebApp.h"
 #include "platform/MessageBox.h"
+#include "telemetry/ReportingSession.h"
 #include "ui/ConsoleWindow.h"
 #include "ui/GtkMessagePresenter.h"
 
@@ -21,6 +22,10 @@ int main(int argc, char** argv) {
         boxes = std::make_unique<GtkMessagePresenter>();
         platform::SetMessagePresenter(boxes.get());
     }
+
+    // Reports go to the operator's server from here on; at the end the last ones get up to 3 s.
+    // No window loop runs yet, so the report engine has an event thread of its own.
+    ReportingSession reports;
 
     CWebApp::Seams seams;
     seams.runMainWindow = [](CWebApp& app) { RunConsoleWindow(app); };
