@@ -70,9 +70,6 @@ bool StandaloneEventLoop::RunUntil(const std::function<bool()>& done, Clock::tim
         if (done && done()) {
             return true;
         }
-        if (Clock::now() >= deadline) {
-            return done && done();
-        }
         if (FireDueTimers()) {
             continue;
         }
@@ -81,8 +78,12 @@ bool StandaloneEventLoop::RunUntil(const std::function<bool()>& done, Clock::tim
             std::unique_lock lock(m_mutex);
             const auto ready = [&] { return !m_tasks.empty() || (endsOnQuit && m_quit); };
             if (!ready()) {
-                const auto wakeAt = std::min({deadline, NextTimerDue(), Clock::now() + kRecheck});
-                m_wake.wait_until(lock, wakeAt, ready);
+                // What is ready always runs; the deadline only ends the waiting.
+                const auto now = Clock::now();
+                if (now >= deadline) {
+                    return done && done();
+                }
+                m_wake.wait_until(lock, std::min({deadline, NextTimerDue(), now + kRecheck}), ready);
             }
             if (endsOnQuit && m_quit) {
                 return false;

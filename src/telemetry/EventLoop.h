@@ -30,7 +30,8 @@ public:
 
     virtual bool IsLoopThread() const = 0;
 
-    // Loop thread only: handles tasks and timers until done() holds or the deadline passes, and
+    // Loop thread only: handles tasks and timers until done() holds, or until nothing is ready
+    // once the deadline has passed (a past deadline handles what is ready without waiting), and
     // answers done(). done() is checked after every task and tick and at least every 50 ms.
     // May be called from inside a task (a nested loop).
     virtual bool RunUntil(const std::function<bool()>& done, Clock::time_point deadline) = 0;

@@ -12,6 +12,8 @@
 
 namespace inner {
 
+struct CEventWindowCore;
+
 class CEventWindow {
 public:
     class Handler {
@@ -26,12 +28,12 @@ public:
     // What request threads hold to notify the window; it stays valid after the window is gone.
     class Notifier {
     public:
-        explicit Notifier(std::shared_ptr<struct CEventWindowCore> core) : m_core(std::move(core)) {}
+        explicit Notifier(std::shared_ptr<CEventWindowCore> core) : m_core(std::move(core)) {}
         // The SendNotifyMessage of this engine: queues (id, code) and returns at once.
         void Send(int requestId, int code) const;
 
     private:
-        std::shared_ptr<struct CEventWindowCore> m_core;
+        std::shared_ptr<CEventWindowCore> m_core;
     };
 
     CEventWindow(EventLoop& loop, Handler& handler);
@@ -53,7 +55,7 @@ public:
     EventLoop& Loop() const;
 
 private:
-    std::shared_ptr<struct CEventWindowCore> m_core;
+    std::shared_ptr<CEventWindowCore> m_core;
 };
 
 }  // namespace inner

@@ -88,7 +88,11 @@ bool GLibEventLoop::RunUntil(const std::function<bool()>& done, Clock::time_poin
     while (!(done && done())) {
         const auto now = Clock::now();
         if (now >= deadline) {
-            return false;
+            // What is ready always runs; the deadline only ends the waiting.
+            if (!g_main_context_iteration(m_context, FALSE)) {
+                return done && done();
+            }
+            continue;
         }
         // A wake-up source bounds the blocking iteration by the deadline and the recheck period.
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::min(deadline - now, Clock::duration(kRecheck)));

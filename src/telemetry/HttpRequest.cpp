@@ -109,7 +109,11 @@ CHttpRequest::CHttpRequest(int requestId, inner::CEventWindow& eventWindow, cons
     }
     m_transfer = std::make_shared<inner::CTransfer>(m_nRequestId, eventWindow.GetNotifier(), std::move(plan));
 
-    m_connectThread.Start([transfer = m_transfer] { transfer->RunConnectStage(); });
+    if (!m_connectThread.Start([transfer = m_transfer] { transfer->RunConnectStage(); })) {
+        // Without a thread the stage fails at once, here, and the request ends like any failure.
+        m_transfer->Cancel();
+        m_transfer->RunConnectStage();
+    }
     if (m_params.m_nTimeout != 0) {
         m_eventWindow.SetTimer(static_cast<unsigned>(m_nRequestId), std::chrono::milliseconds(m_params.m_nTimeout));
     }
@@ -134,9 +138,10 @@ void CHttpRequest::OnConnected() {
     if (m_params.m_nRangeStart != 0) {
         headers += fmt::sprintf("Range: bytes=%d-\r\n", m_params.m_nRangeStart);
     }
-    m_transferThread.Start([transfer = m_transfer, headers = std::move(headers)] {
-        transfer->RunTransferStage(headers);
-    });
+    if (!m_transferThread.Start([transfer = m_transfer, headers] { transfer->RunTransferStage(headers); })) {
+        m_transfer->Cancel();
+        m_transfer->RunTransferStage(headers);
+    }
 }
 
 inner::CStageThread* CHttpRequest::Abort() {

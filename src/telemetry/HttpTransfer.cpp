@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace inner {
@@ -76,17 +77,23 @@ size_t CReceiveBuffer::Size() {
 
 // ---- CStageThread
 
-void CStageThread::Start(std::function<void()> body) {
-    m_state = std::make_shared<State>();
-    m_thread = std::thread([state = m_state, body = std::move(body)]() mutable {
-        body();
-        body = nullptr;  // drop what the stage held before it counts as ended
-        {
-            std::lock_guard lock(state->mutex);
-            state->done = true;
-        }
-        state->ended.notify_all();
-    });
+bool CStageThread::Start(std::function<void()> body) {
+    auto state = std::make_shared<State>();
+    try {
+        m_thread = std::thread([state, body = std::move(body)]() mutable {
+            body();
+            body = nullptr;  // drop what the stage held before it counts as ended
+            {
+                std::lock_guard lock(state->mutex);
+                state->done = true;
+            }
+            state->ended.notify_all();
+        });
+    } catch (const std::system_error&) {
+        return false;  // out of threads
+    }
+    m_state = std::move(state);
+    return true;
 }
 
 bool CStageThread::IsRunning() const {

@@ -65,7 +65,8 @@ public:
     CStageThread(const CStageThread&) = delete;
     CStageThread& operator=(const CStageThread&) = delete;
 
-    void Start(std::function<void()> body);
+    // False when no thread could be made; body has not run then.
+    bool Start(std::function<void()> body);
     bool IsSet() const { return m_thread.joinable(); }
     bool IsRunning() const;  // the zero-time wait
     bool WaitUntil(std::chrono::steady_clock::time_point deadline) const;  // true once ended
