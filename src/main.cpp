@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/CWebApp.h"
+#include "core/CrashDumpFilter.h"
 #include "platform/MessageBox.h"
 #include "telemetry/ReportingSession.h"
 #include "ui/ConsoleWindow.h"
@@ -29,6 +30,8 @@ int main(int argc, char** argv) {
 
     CWebApp::Seams seams;
     seams.runMainWindow = [](CWebApp& app) { RunConsoleWindow(app); };
+    seams.installCrashFilter = [](const std::string& prefix) { InstallCrashDumpFilter(prefix); };
+    seams.restoreCrashFilter = [] { RestoreCrashDumpFilter(); };
 
     CWebApp app(std::move(args), std::move(seams));
     const int code = app.Run();

@@ -1,0 +1,31 @@
+#pragma once
+// Starting another program and waiting for it to end (the Windows process creation and wait).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct ProcessStart {
+    std::string program;            // path of the executable to run
+    std::vector<std::string> argv;  // the whole argument vector, argv[0] included, each element passed as given
+    std::string workingDir;         // empty: the caller's
+};
+
+struct StartedProcess {
+    int pid = -1;             // > 0 once started
+    std::uint32_t error = 0;  // otherwise the Windows error number (2: no such program, 5: not runnable)
+    explicit operator bool() const { return pid > 0; }
+};
+
+// Starts program as a new session leader with the caller's environment. It starts clean of the
+// caller's state: stdin from /dev/null, stdout and stderr shared, every other descriptor
+// closed, no signal blocked and every signal at its default action. Safe from any thread.
+StartedProcess StartProcess(const ProcessStart& start);
+
+// Blocks until the child pid has ended and reaps it. Its exit code, 128 + the signal number
+// when a signal ended it, or -1 when pid is not a child of this process.
+int WaitForProcess(int pid);
+
+}  // namespace platform

@@ -1,0 +1,84 @@
+#include "platform/Process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+
+#include "platform/ErrorCodes.h"
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+class SpawnSetup {
+public:
+    SpawnSetup() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSetup() {
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+};
+
+}  // namespace
+
+StartedProcess StartProcess(const ProcessStart& start) {
+    SpawnSetup setup;
+    // The launcher's descriptors (its log, its instance lock, sockets of reports still in flight)
+    // are nothing the child should hold: a child keeping the lock would refuse the next launcher.
+    posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
+    if (!start.workingDir.empty()) {
+        posix_spawn_file_actions_addchdir_np(&setup.actions, start.workingDir.c_str());
+    }
+    // The launcher blocks SIGINT and SIGTERM to take them synchronously; the child must not
+    // inherit that mask, nor any signal the launcher ignores.
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t all;
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&setup.attributes, &none);
+    posix_spawnattr_setsigdefault(&setup.attributes, &all);
+    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> argv;
+    argv.reserve(start.argv.size() + 1);
+    for (const auto& arg : start.argv) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, start.program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
+    if (rc != 0) {
+        return {-1, WinErrorFromErrno(rc)};
+    }
+    return {pid, kErrorSuccess};
+}
+
+int WaitForProcess(int pid) {
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &status, 0);
+        if (done == pid) {
+            break;
+        }
+        if (done < 0 && errno != EINTR) {
+            return -1;
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace platform
