@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <regex>
+
 #include "OperatorServer.h"
 
 using namespace testing_support;
@@ -85,4 +87,29 @@ TEST(OperatorServerTool, RulesMakePathsMisbehaveForAsLongAsAsked) {
     EXPECT_FALSE(impatient.Get("/stalled"));
     server.ClearRules();
     EXPECT_EQ(client.Get("/files/zavo.zip", {{"Range", "bytes=10-"}})->status, 206);
+}
+
+TEST(OperatorServerTool, DemoLoginAcceptsAnyNameWithTheDemoPasswordAndAnswersAFreshToken) {
+    OperatorServer server;
+    httplib::Client client("127.0.0.1", server.port());
+
+    auto wrong = client.Post("/api/login", "name=player&password=secret", "application/x-www-form-urlencoded");
+    ASSERT_TRUE(wrong);
+    EXPECT_EQ(wrong->status, 401);
+    EXPECT_NE(wrong->body.find("\"ok\":false"), std::string::npos);
+    auto nameless = client.Post("/api/login", "name=&password=valdrune", "application/x-www-form-urlencoded");
+    ASSERT_TRUE(nameless);
+    EXPECT_EQ(nameless->status, 400);
+
+    std::vector<std::string> tokens;
+    for (const char* body : {"name=player&password=valdrune", "name=%E7%8E%A9%E5%AE%B6&password=valdrune"}) {
+        auto accepted = client.Post("/api/login", body, "application/x-www-form-urlencoded");
+        ASSERT_TRUE(accepted);
+        EXPECT_EQ(accepted->status, 200);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(accepted->body, m, std::regex(R"re(\{"ok":true,"token":"([0-9a-f]{32})"\})re")))
+            << accepted->body;
+        tokens.push_back(m[1]);
+    }
+    EXPECT_NE(tokens[0], tokens[1]);
 }

@@ -6,6 +6,12 @@
 //   operator-server [--port N] [--config FILE] [--files DIR] [--www DIR] [--reports FILE]
 //                   [--rule PATH SPEC]...
 //
+// Below /www/ it serves --www, by default the demo login page that comes with this tool
+// (www/login.html). The page checks the player's name and password with POST /api/login
+// (form fields name and password; the demo account is any name with the password "valdrune"),
+// which answers {"ok":true,"token":"<32 hex digits>"} or, with status 401 or 400,
+// {"ok":false,"message":"..."}.
+//
 // Prints "operator-server listening on 127.0.0.1:<port>" once it accepts connections and ends
 // on SIGTERM or SIGINT. Rules can also be changed while it runs:
 //   POST /_control/rule?path=P&spec=S   POST /_control/clear   GET /_control/requests
@@ -22,6 +28,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -37,12 +44,15 @@ thread_local Rule t_rule;
 constexpr const char* kConfigPath = "/api/morvast/ditches/drevoline/client_config_drevoline.php";
 constexpr const char* kInfoPath = "/api/laucher_info.php";
 constexpr const char* kErrorPath = "/api/laucher_error.php";
+constexpr const char* kLoginPath = "/api/login";
+constexpr const char* kDemoPassword = "valdrune";
+constexpr size_t kMaxNameBytes = 64;
 
 struct Options {
     int port = 0;
     std::string config;
     std::string files;
-    std::string www;
+    std::string www = VALDRUNE_DEMO_WWW_DIR;
     std::string reports;
     std::vector<std::pair<std::string, std::string>> rules;
 };
@@ -163,6 +173,35 @@ std::string ReportLine(const httplib::Request& req) {
     const std::string query = question == std::string::npos ? "" : req.target.substr(question + 1);
     return "{\"path\":\"" + JsonEscape(req.path) + "\",\"query\":\"" + JsonEscape(query) + "\",\"user_agent\":\"" +
            JsonEscape(req.get_header_value("User-Agent")) + "\"}";
+}
+
+// A fresh login token: 32 hex digits, safe to pass on a command line as it is.
+std::string NewToken() {
+    static std::mutex mutex;  // handlers run on pool threads
+    static std::mt19937_64 engine{std::random_device{}()};
+    std::lock_guard lock(mutex);
+    char token[33];
+    std::snprintf(token, sizeof token, "%016llx%016llx", static_cast<unsigned long long>(engine()),
+                  static_cast<unsigned long long>(engine()));
+    return token;
+}
+
+// The demo account check behind the login page.
+void AnswerLogin(const httplib::Request& req, httplib::Response& res) {
+    const std::string name = req.get_param_value("name");
+    const std::string password = req.get_param_value("password");
+    if (name.empty() || name.size() > kMaxNameBytes || !req.has_param("password")) {
+        res.status = 400;
+        res.set_content(R"({"ok":false,"message":"请输入账号和密码 / Enter your account and password"})",
+                        "application/json");
+        return;
+    }
+    if (password != kDemoPassword) {
+        res.status = 401;
+        res.set_content(R"({"ok":false,"message":"账号或密码错误 / Wrong account or password"})", "application/json");
+        return;
+    }
+    res.set_content("{\"ok\":true,\"token\":\"" + NewToken() + "\"}", "application/json");
 }
 
 std::optional<std::string> ReadWhole(const std::string& path) {
@@ -342,6 +381,8 @@ int main(int argc, char** argv) {
             res.set_content("ok\n", "text/plain");
         });
     }
+
+    server.Post(kLoginPath, AnswerLogin);
 
     server.Get(R"(/files/([A-Za-z0-9._\-]+))", [&](const httplib::Request& req, httplib::Response& res) {
         const std::string file = state.options().files + "/" + req.matches[1].str();
