@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <string_view>
 #include <system_error>
-#include <vector>
 
 namespace inner {
 namespace {
