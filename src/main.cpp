@@ -11,6 +11,7 @@
 #include "core/CWebApp.h"
 #include "core/CrashDumpFilter.h"
 #include "platform/MessageBox.h"
+#include "telemetry/ReportingSession.h"
 #include "ui/ConsoleWindow.h"
 #include "ui/GtkMessagePresenter.h"
 #include "update/CGameRemoteConfig.h"
@@ -25,6 +26,10 @@ int main(int argc, char** argv) {
         boxes = std::make_unique<GtkMessagePresenter>();
         platform::SetMessagePresenter(boxes.get());
     }
+
+    // Reports go to the operator's server from here on; at the end the last ones get up to 3 s.
+    // No window loop runs yet, so the report engine has an event thread of its own.
+    auto reports = std::make_unique<ReportingSession>();
 
     CWebApp::Seams seams;
     seams.runMainWindow = [](CWebApp& app) {
@@ -42,6 +47,7 @@ int main(int argc, char** argv) {
     CWebApp app(std::move(args), std::move(seams));
     const int code = app.Run();
     platform::SetMessagePresenter(nullptr);
+    reports.reset();  // the last reports of the run (an uninstall's, a folder error) get their chance
     // The update worker may still be running (the player closed the launcher mid-download).
     // End without static destructors, so nothing it uses is torn down under it; the log is
     // written straight through and the resume record is already on disk.
