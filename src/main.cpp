@@ -2,18 +2,23 @@
 
 #include <gtk/gtk.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/CWebApp.h"
 #include "core/CrashDumpFilter.h"
 #include "platform/MessageBox.h"
+#include "telemetry/ReportingSession.h"
 #include "ui/CWebBrowserHelper.h"
 #include "ui/CWebDlg.h"
 #include "ui/ConsoleWindow.h"
 #include "ui/GtkMessagePresenter.h"
 #include "ui/WindowIdentity.h"
+#include "update/CGameRemoteConfig.h"
 
 int main(int argc, char** argv) {
     BlockCloseSignals();
@@ -28,14 +33,32 @@ int main(int argc, char** argv) {
         platform::SetMessagePresenter(boxes.get());
     }
 
+    // Reports go to the operator's server from here on; at the end the last ones get up to 3 s.
+    // No window loop runs yet, so the report engine has an event thread of its own.
+    auto reports = std::make_unique<ReportingSession>();
+
     CWebApp::Seams seams;
-    seams.runMainWindow = [](CWebApp& app) { RunConsoleWindow(app); };
+    seams.runMainWindow = [](CWebApp& app) {
+        RunConsoleWindow(app, {
+                                  .runUpdate = [](MainWindow& window) {
+                                      CGameRemoteConfig::GetInstance().InitRemoteConfig(&window);
+                                  },
+                                  .writeResumeRecord = [] { CGameRemoteConfig::GetInstance().WriteResumeRecord(); },
+                                  .entryUrl = [] { return CGameRemoteConfig::GetInstance().GetEntryUrl(); },
+                              });
+    };
     seams.installCrashFilter = [](const std::string& prefix) { InstallCrashDumpFilter(prefix); };
     seams.restoreCrashFilter = [] { RestoreCrashDumpFilter(); };
     if (display) {
         seams.applyBrowserEmulation = [] { CWebBrowserHelper::GetInstance().FixBrowserVersion(); };
         seams.runMainWindow = [](CWebApp&) {
-            CWebDlg::Seams window;  // the update worker, resume record and page bridge plug in here
+            CWebDlg::Seams window;  // the page bridge plugs in here too
+            window.startUpdateWorker = [](std::shared_ptr<MainWindow> link) {
+                // Detached: it may still run when the launcher exits; it keeps the window's link.
+                std::thread([link] { CGameRemoteConfig::GetInstance().InitRemoteConfig(link.get()); }).detach();
+            };
+            window.writeResumeRecord = [] { CGameRemoteConfig::GetInstance().WriteResumeRecord(); };
+            window.overlay.entryUrl = [] { return CGameRemoteConfig::GetInstance().GetEntryUrl(); };
             CWebDlg(std::move(window)).DoModal();
         };
     }
@@ -43,5 +66,10 @@ int main(int argc, char** argv) {
     CWebApp app(std::move(args), std::move(seams));
     const int code = app.Run();
     platform::SetMessagePresenter(nullptr);
-    return code;
+    reports.reset();  // the last reports of the run (an uninstall's, a folder error) get their chance
+    // The update worker may still be running (the player closed the launcher mid-download).
+    // End without static destructors, so nothing it uses is torn down under it; the log is
+    // written straight through and the resume record is already on disk.
+    std::fflush(nullptr);
+    std::_Exit(code);
 }

@@ -22,6 +22,7 @@ inline constexpr std::uint32_t kErrorInvalidName = 123;
 inline constexpr std::uint32_t kErrorDirNotEmpty = 145;
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
 inline constexpr std::uint32_t kErrorFilenameTooLong = 206;
+inline constexpr std::uint32_t kErrorKeyDeleted = 1018;  // the registry key was deleted while open
 
 // The Windows error number closest to an errno value. ENOENT maps to "file not found" (2);
 // callers that create or open folders, where Windows says "path not found", pass

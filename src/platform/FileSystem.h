@@ -20,4 +20,23 @@ std::uint32_t CreateDirectoryOneLevel(const std::string& path);
 // no permission, a folder).
 std::optional<std::string> ReadFileStart(const std::string& path, std::size_t maxBytes);
 
+// Creates the folder and every missing parent (mode 0700 for new levels: these are the user's
+// private stores). 0 when the folder exists afterwards.
+std::uint32_t CreateDirectoryTree(const std::string& path);
+
+// CopyFileW replacing an existing target: the bytes and the permission bits. Copying onto the
+// source itself, or onto a running executable, fails with kErrorSharingViolation (32) and
+// leaves the target as it was.
+std::uint32_t CopyFile(const std::string& from, const std::string& to);
+
+// DeleteFileW: removes a file (not a folder). kErrorFileNotFound (2) when absent.
+std::uint32_t DeleteFile(const std::string& path);
+
+// Size in bytes of a file; nullopt when it cannot be examined.
+std::optional<std::int64_t> FileSize(const std::string& path);
+
+// Replaces the file's whole content in one step (a temporary file beside it, then a rename), so
+// a reader or a crash never sees it half-written. New files get mode.
+std::uint32_t ReplaceFileContent(const std::string& path, const std::string& content, unsigned mode = 0644);
+
 }  // namespace platform

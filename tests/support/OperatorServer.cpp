@@ -9,6 +9,7 @@
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace testing_support {
 namespace {
@@ -62,13 +63,30 @@ OperatorServer::OperatorServer(int port, std::vector<std::string> extraArgs)
                     m_reports};
     options.argv.insert(options.argv.end(), extraArgs.begin(), extraArgs.end());
     options.env = {{"PATH", "/usr/bin:/bin"}};
-    m_process = std::make_unique<ChildProcess>(options);
     const std::regex ready(R"(listening on 127\.0\.0\.1:(\d+))");
     std::smatch m;
-    const bool up = WaitFor([&] {
-        const std::string out = m_process->Stdout();
-        return std::regex_search(out, m, ready) || !m_process->Running();
-    });
+    const auto start = [&] {
+        m_process = std::make_unique<ChildProcess>(options);
+        return WaitFor([&] {
+            const std::string out = m_process->Stdout();
+            return std::regex_search(out, m, ready) || !m_process->Running();
+        });
+    };
+    bool up = start();
+    // The origin port is shared by every launcher test, also those of other checkouts on the
+    // same machine; wait for it to be free rather than fail at once.
+    if (port != 0) {
+        WaitFor(
+            [&] {
+                if (m_process->Running() || m_process->Stderr().find("cannot listen") == std::string::npos) {
+                    return true;
+                }
+                std::this_thread::sleep_for(100ms);  // a few attempts a second, not a storm of them
+                up = start();
+                return false;
+            },
+            120s);
+    }
     const std::string out = m_process->Stdout();
     if (!up || !std::regex_search(out, m, ready)) {
         throw std::runtime_error("operator-server did not start: " + m_process->Stderr());

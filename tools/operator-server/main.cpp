@@ -255,6 +255,10 @@ void SendBody(State& state, const httplib::Request& req, httplib::Response& res,
                                             std::to_string(body.size));
     }
     res.set_header("Accept-Ranges", "bytes");
+    if (length == 0) {
+        res.set_content("", contentType);  // a provider of nothing would leave the length unsaid
+        return;
+    }
     auto shared = std::make_shared<Body>(std::move(body));
     res.set_content_provider(
         length, contentType, [&state, shared, start, rule](size_t offset, size_t want, httplib::DataSink& sink) {
@@ -353,6 +357,12 @@ int main(int argc, char** argv) {
     httplib::Server server;
     // Stalled answers hold a thread each; leave plenty for the requests that follow them.
     server.new_task_queue = [] { return new httplib::ThreadPool(64); };
+    // The library's default SO_REUSEPORT would let a second server share a port that is in use
+    // and receive some of its requests; a fixed port must be this server's alone.
+    server.set_socket_options([](int sock) {
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
 
     server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
         state.Record(req);

@@ -1,0 +1,113 @@
+// update-bench: the update pipeline's own download and unpacking, timed, for bench/run.sh to
+// compare with curl and unzip on the same machine and the same files.
+//
+//   update-bench download <configuration url> <work folder>
+//       one update run against the configuration (which must ask for a download); prints
+//       "seconds=<download time> start_kib=<peak RSS at its start> peak_kib=<peak RSS at its end>"
+//   update-bench unzip <archive> <work folder>
+//       unpacks the archive into <work folder>/client; prints "seconds=<time>"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "core/Logger.h"
+#include "core/MainWindow.h"
+#include "core/Reports.h"
+#include "update/CGameRemoteConfig.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What the launcher's window costs the worker is not measured here.
+class NullWindow final : public MainWindow {
+public:
+    void ShowProgress(const std::string&, const std::string&, int, int) override {}
+    void ShowProgressState() override {}
+    void ShowMessageState() override {}
+    void InitWebBrower() override {}
+    void SetReady() override {}
+};
+
+long PeakResidentKib() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+// The download's start and end, as the pipeline reports them to the operator.
+class DownloadClock final : public ReportSink {
+public:
+    void LogEvent(int event) override {
+        if (event == EventDownloadStart) {
+            start = Clock::now();
+            startKib = PeakResidentKib();
+        } else if (event == EventUnzipStart) {
+            end = Clock::now();
+            endKib = PeakResidentKib();
+        }
+    }
+    void Log(const std::string&) override {}
+
+    Clock::time_point start, end;
+    long startKib = -1, endKib = -1;
+};
+
+CGameRemoteConfig::Settings SettingsFor(const std::string& work) {
+    CGameRemoteConfig::Settings settings;
+    settings.dataDir = work + "/data";
+    settings.clientDir = work + "/data/client";
+    settings.executablePath = "/proc/self/exe";
+    std::filesystem::create_directories(settings.clientDir);
+    return settings;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: update-bench download|unzip <configuration url|archive> <work folder>\n");
+        return 2;
+    }
+    const std::string mode = argv[1];
+    const std::string work = argv[3];
+    std::filesystem::create_directories(work);
+    Logger log(work + "/update-bench.log");
+    Logger::Redirect(&log);
+    NullWindow window;
+
+    if (mode == "download") {
+        DownloadClock clock;
+        SetReportSink(&clock);
+        auto settings = SettingsFor(work);
+        settings.configUrl = argv[2];
+        CGameRemoteConfig config(settings);
+        config.InitRemoteConfig(&window);
+        SetReportSink(nullptr);
+        if (clock.endKib < 0) {
+            std::fprintf(stderr, "update-bench: the download did not succeed; see %s/update-bench.log\n", work.c_str());
+            return 1;
+        }
+        std::printf("seconds=%.3f start_kib=%ld peak_kib=%ld\n",
+                    std::chrono::duration<double>(clock.end - clock.start).count(), clock.startKib, clock.endKib);
+    } else if (mode == "unzip") {
+        CGameRemoteConfig config(SettingsFor(work));
+        const auto start = Clock::now();
+        if (!config.OnUnzipFile(argv[2], &window)) {
+            std::fprintf(stderr, "update-bench: unpacking failed; see %s/update-bench.log\n", work.c_str());
+            return 1;
+        }
+        std::printf("seconds=%.3f\n", std::chrono::duration<double>(Clock::now() - start).count());
+    } else {
+        return 2;
+    }
+    Logger::Redirect(nullptr);
+    return 0;
+}

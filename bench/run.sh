@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# Measures the update pipeline on this machine against the standard tools, on the same files:
+#   - a 512 MiB package from tools/operator-server on 127.0.0.1: throughput against `curl -o`
+#   - unpacking 20,000 small files, and a few large ones: speed against `unzip -q`
+#   - peak memory (VmHWM) of the downloading process for a 64 MiB and a 512 MiB package
+# Each figure is the best of five (download) or three (unpacking) runs, taken in turns with the
+# tool it is compared with. Files live below build/bench and are removed at the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cmake --preset default >/dev/null
+cmake --build --preset default -j2 --target update-bench operator-server >/dev/null
+bin=build/default/bin
+work=$PWD/build/bench
+rm -rf "$work"
+mkdir -p "$work/files" "$work/www" "$work/src"
+
+server_pid=
+cleanup() {
+    [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+seconds_now() { date +%s.%N; }
+best() { sort -g | head -n1; }
+ratio() { python3 -c "import sys; print(f'{float(sys.argv[1]) / float(sys.argv[2]):.2f}')" "$1" "$2"; }
+
+echo "bench: making the test files (not timed)"
+python3 - "$work" <<'PY'
+import os, random, sys
+work = sys.argv[1]
+rnd = random.Random(7)
+# 20,000 small files in 200 folders, 200 to 4,000 bytes of text each.
+words = [bytes(rnd.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rnd.randint(2, 9))) for _ in range(4000)]
+for d in range(200):
+    folder = os.path.join(work, "src/small/d%03d" % d)
+    os.makedirs(folder)
+    for f in range(100):
+        with open(os.path.join(folder, "f%03d.txt" % f), "wb") as out:
+            out.write(b" ".join(rnd.choice(words) for _ in range(rnd.randint(30, 600))))
+# Four large files of compressible game-like data, 64 MiB each.
+os.makedirs(os.path.join(work, "src/large"))
+block = b" ".join(rnd.choice(words) for _ in range(200000)) + bytes(rnd.getrandbits(8) for _ in range(300000))
+for f in range(4):
+    with open(os.path.join(work, "src/large/pack%d.dat" % f), "wb") as out:
+        left = 64 << 20
+        while left > 0:
+            chunk = block[: min(left, len(block))]
+            out.write(chunk)
+            left -= len(chunk)
+PY
+(cd "$work/src" && zip -q -r "$work/small.zip" small && zip -q -r "$work/large.zip" large)
+head -c 512M /dev/urandom >"$work/src/payload512.bin"
+head -c 64M /dev/urandom >"$work/src/payload64.bin"
+(cd "$work/src" && zip -q -0 "$work/files/package512.zip" payload512.bin && zip -q -0 "$work/files/package64.zip" payload64.bin)
+rm -rf "$work/src/payload512.bin" "$work/src/payload64.bin"
+
+"$bin/operator-server" --port 0 --config "$work/config.txt" --files "$work/files" --www "$work/www" \
+    >"$work/server.out" 2>&1 &
+server_pid=$!
+for _ in $(seq 100); do grep -q listening "$work/server.out" 2>/dev/null && break; sleep 0.05; done
+origin="http://127.0.0.1:$(grep -o '[0-9]*$' "$work/server.out")"
+config_url="$origin/api/morvast/ditches/drevoline/client_config_drevoline.php"
+
+use_package() {
+    printf 'ClientVersion=1.0.0.1\nClientDownloadUrl=%s/files/%s\nClient32DownloadUrl=%s/files/%s\n' \
+        "$origin" "$1" "$origin" "$1" >"$work/config.txt"
+}
+
+echo "bench: download of a 512 MiB package"
+use_package package512.zip
+curl_times=() ours_times=() peak512=()
+for _ in 1 2 3 4 5; do
+    rm -f "$work/curl.out"
+    sync
+    start=$(seconds_now)
+    curl -s -o "$work/curl.out" "$origin/files/package512.zip"
+    curl_times+=("$(python3 -c "print($(seconds_now) - $start)")")
+    rm -f "$work/curl.out"
+    rm -rf "$work/run"
+    sync
+    line=$("$bin/update-bench" download "$config_url" "$work/run")
+    ours_times+=("$(sed 's/.*seconds=\([0-9.]*\).*/\1/' <<<"$line")")
+    peak512+=("$(sed 's/.*peak_kib=\([0-9]*\).*/\1/' <<<"$line")")
+done
+curl_best=$(printf '%s\n' "${curl_times[@]}" | best)
+ours_best=$(printf '%s\n' "${ours_times[@]}" | best)
+size=$((512 * 1024 * 1024))
+echo "  curl -o:        $(python3 -c "print(f'{$size / $curl_best / 2**20:.0f}')") MiB/s (best ${curl_best}s)"
+echo "  launcher:       $(python3 -c "print(f'{$size / $ours_best / 2**20:.0f}')") MiB/s (best ${ours_best}s)"
+echo "  throughput ratio launcher/curl: $(ratio "$curl_best" "$ours_best")   (goal >= 0.9)"
+
+echo "bench: peak memory while downloading"
+use_package package64.zip
+rm -rf "$work/run"
+line64=$("$bin/update-bench" download "$config_url" "$work/run")
+rm -rf "$work/run"
+echo "  64 MiB package:  peak $(sed 's/.*peak_kib=\([0-9]*\).*/\1/' <<<"$line64") KiB (at start $(sed 's/.*start_kib=\([0-9]*\).*/\1/' <<<"$line64") KiB)"
+echo "  512 MiB package: peak $(printf '%s\n' "${peak512[@]}" | sort -g | tail -n1) KiB   (goal: no growth with size)"
+
+# Every run unpacks into a folder of its own and nothing is deleted until all are timed: ext4
+# makes the first file creations after a large deletion much slower, whoever comes next.
+time_unzip() {
+    sync
+    local start
+    start=$(seconds_now)
+    unzip -q -o "$1" -d "$2"
+    python3 -c "print($(seconds_now) - $start)"
+}
+time_ours() {
+    sync
+    "$bin/update-bench" unzip "$1" "$2" | sed 's/seconds=//'
+}
+for archive in small large; do
+    unzip_times=() ours_times=()
+    for i in 1 2 3; do
+        if ((i % 2)); then
+            unzip_times+=("$(time_unzip "$work/$archive.zip" "$work/unzip-$archive-$i")")
+            ours_times+=("$(time_ours "$work/$archive.zip" "$work/ours-$archive-$i")")
+        else
+            ours_times+=("$(time_ours "$work/$archive.zip" "$work/ours-$archive-$i")")
+            unzip_times+=("$(time_unzip "$work/$archive.zip" "$work/unzip-$archive-$i")")
+        fi
+    done
+    unzip_best=$(printf '%s\n' "${unzip_times[@]}" | best)
+    ours_best=$(printf '%s\n' "${ours_times[@]}" | best)
+    case $archive in
+        small) what="20,000 small files" ;;
+        large) what="4 files of 64 MiB" ;;
+    esac
+    echo "bench: unpacking $what: unzip -q ${unzip_best}s, launcher ${ours_best}s," \
+        "speed ratio launcher/unzip $(ratio "$unzip_best" "$ours_best")   (goal >= 0.8)"
+done

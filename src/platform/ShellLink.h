@@ -1,0 +1,24 @@
+#pragma once
+// Shortcuts. Where Windows saves a shell link (.lnk) with a target and arguments, this writes a
+// freedesktop desktop entry: Type=Application, Name, and Exec = the quoted target followed by
+// the arguments, with mode 0755 so that file managers trust it.
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+struct ShellLink {
+    std::string name;       // what menus and the desktop show
+    std::string target;     // the program
+    std::string arguments;  // appended to the command line as written ("/uninstall")
+};
+
+// The whole file content for link.
+std::string DesktopEntryText(const ShellLink& link);
+
+// Writes link to path in one step; 0 or a Windows error number (kErrorPathNotFound for an empty
+// path or a missing folder).
+std::uint32_t SaveShellLink(const std::string& path, const ShellLink& link);
+
+}  // namespace platform

@@ -1,0 +1,130 @@
+#pragma once
+// The update pipeline: fetches the operator's configuration, decides whether the installed
+// game client is current, downloads (resumably, with a backup address) and unpacks the game
+// package, and registers the install (uninstall entry, launcher copy, shortcuts, version file).
+//
+// Threads: InitRemoteConfig and everything it calls run on the update worker. The window
+// thread only calls WriteResumeRecord (on closing) and, once the worker has declared the
+// client ready, the getters of the configuration table, which the worker fills before it
+// calls anything else.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "core/MainWindow.h"
+#include "core/ProductConstants.h"
+#include "update/LocalClientVersion.h"
+#include "update/RemoteConfigDocument.h"
+
+// Set by the update worker when no installed version file was found; read by the game launch.
+extern std::atomic<bool> g_bFirstInstall;
+
+// The outcome of one download attempt (CGameRemoteConfig::OnDownLoad).
+enum DownloadResult : int {
+    kDownloadFinished = 0,           // installed, or an unpacking failure that has been shown
+    kDownloadConfigIncomplete = 1,   // a needed key is missing, or no transfer handle
+    kDownloadPackageUnwritable = 2,  // the package file cannot be opened
+    kDownloadFirstAttemptFailed = 3,
+    kDownloadNoAddress = 4,          // no address for this attempt, or a later attempt failed
+};
+
+class CGameRemoteConfig {
+public:
+    // Where the pipeline reads and writes. The process uses the defaults; tests fill them in.
+    struct Settings {
+        std::string configUrl{ProductConstants::kRemoteConfigUrl};
+        std::string dataDir;         // empty: the application object's data folder
+        std::string clientDir;       // empty: the application object's client folder
+        std::string executablePath;  // the running launcher; empty: this process's executable
+        bool is64Bit;                // a 64-bit system downloads "ClientDownloadUrl"
+        long connectTimeoutSeconds = 60;
+        long stallTimeoutSeconds = 60;  // a transfer that receives nothing for this long fails
+
+        Settings();
+    };
+
+    // The process's one pipeline, never destroyed: the worker may outlive everything else.
+    static CGameRemoteConfig& GetInstance();
+
+    explicit CGameRemoteConfig(Settings settings = Settings());
+    CGameRemoteConfig(const CGameRemoteConfig&) = delete;
+    CGameRemoteConfig& operator=(const CGameRemoteConfig&) = delete;
+
+    // The update worker's procedure: one whole update run. Always returns 0.
+    int InitRemoteConfig(MainWindow* window);
+
+    // Configuration table.
+    bool FindConfigValue(const std::string& key, std::string& value) const;
+    std::string GetEntryUrl() const;
+    std::string GetCustomParameters() const;
+    void CStringToLocalClientVersion(LocalClientVersion& version, const std::string& text) const;
+
+    // Resume record.
+    void WriteResumeRecord();
+    std::string ReadResumeValue(const std::string& key) const;
+
+    // Package download and unpacking.
+    int OnDownLoad(MainWindow* window);
+    bool OnUnzipFile(const std::string& path, MainWindow* window);
+    bool UnzipFile(const std::string& path, MainWindow* window);
+
+    // Install registration.
+    void SetRegisties();
+    void RemoveRegisties();
+    void CreateShortcuts();
+    void CreateShortcut(const std::string& name, const std::string& folder, const std::string& target,
+                        const std::string& arguments);
+    void CreateLink(const std::string& target, const std::string& linkPath, const std::string& arguments);
+
+    // The download state as the window thread and tests see it.
+    std::int64_t Offset() const { return m_nOffset.load(); }
+    std::int64_t TotalSize() const { return m_nTotalSize.load(); }
+    LocalClientVersion DownloadVersion() const;
+    LocalClientVersion LocalVersion() const { return m_localClientVersion; }
+
+    // libcurl callbacks (C signatures). The configuration body is appended to a std::string; a
+    // package chunk is written to a platform::File; progress goes to a TransferProgress.
+    static size_t ConfigWriteCallback(char* data, size_t size, size_t count, void* userdata);
+    static size_t PackageWriteCallback(char* data, size_t size, size_t count, void* userdata);
+    static int DownloadProgressCallback(void* clientp, std::int64_t dltotal, std::int64_t dlnow,
+                                        std::int64_t ultotal, std::int64_t ulnow);
+
+private:
+    struct TransferProgress {
+        CGameRemoteConfig* config;
+        MainWindow* window;
+    };
+
+    std::string DataDir() const;
+    std::string ClientDir() const;
+    std::string ExecutablePath() const;
+
+    void LoadDownloadState();
+    void ReadInstalledVersion();
+    void RegisterUpToDateInstall(MainWindow* window);
+    void ActOnDownloadResult(int result, MainWindow* window);
+    // Copies the running launcher (and the files it needs beside it) into the data folder.
+    std::uint32_t CopyLauncher(const std::string& target) const;
+    void WriteVersionFile();
+    void SetDownloadVersion(const LocalClientVersion& version);
+
+    Settings m_settings;
+
+    // Filled once by the worker before anyone else reads it; read-only afterwards.
+    RemoteConfigTable m_mapRemoteConfig;
+
+    // The worker's own.
+    LocalClientVersion m_localClientVersion;
+    LocalClientVersion m_clientVersion;
+    LocalClientVersion m_miniUpdateVersion;
+    std::int64_t m_nResumeOffset = 0;
+    int m_nDownloadAttempts = 0;
+
+    // Written by the worker, read by the window thread's resume record.
+    std::atomic<std::int64_t> m_nOffset{0};
+    std::atomic<std::int64_t> m_nTotalSize{0};
+    mutable std::mutex m_recordMutex;  // guards m_downloadVersion and serialises record writes
+    LocalClientVersion m_downloadVersion;
+};

@@ -1,0 +1,46 @@
+#include "update/RemoteConfigDocument.h"
+
+namespace {
+
+// False when the line holds no "=".
+bool StoreEntry(std::string_view line, RemoteConfigTable& table) {
+    const size_t first = line.find('=');
+    if (first == std::string_view::npos) {
+        return false;
+    }
+    const std::string_view rest = line.substr(first + 1);
+    const std::string_view value = rest.substr(0, rest.find('='));
+    table.try_emplace(std::string(line.substr(0, first)), value);
+    return true;
+}
+
+}  // namespace
+
+void ParseRemoteConfigDocument(std::string_view document, RemoteConfigTable& table) {
+    size_t lineEnd = document.find('\n');
+    // Only the first line may lack a "=" without ending the document.
+    StoreEntry(document.substr(0, lineEnd), table);
+    while (lineEnd != std::string_view::npos) {
+        const size_t start = lineEnd + 1;
+        lineEnd = document.find('\n', start);
+        const size_t length = lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - start;
+        if (!StoreEntry(document.substr(start, length), table)) {
+            return;
+        }
+    }
+}
+
+std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
+    if (from.empty()) {
+        return text;
+    }
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+std::string FillAddressTemplate(const std::string& addressTemplate, std::string_view ditchName,
+                                std::string_view versionText) {
+    return ReplaceAll(ReplaceAll(addressTemplate, "{ditch_name}", ditchName), "{version}", versionText);
+}

@@ -1,0 +1,681 @@
+// The update pipeline in-process with the real libcurl against tools/operator-server on
+// 127.0.0.1, real archives and real files in a private HOME; the main window is a recorder.
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+
+#include "LogEntries.h"
+#include "OperatorServer.h"
+#include "RecordingMainWindow.h"
+#include "RecordingReports.h"
+#include "TempHome.h"
+#include "ZipBuilder.h"
+#include "core/Logger.h"
+#include "platform/Registry.h"
+#include "platform/ShellLink.h"
+#include "update/CGameRemoteConfig.h"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kPackageName = "drevoline-1.0.2.7.zip";
+constexpr const char* kWorker = "[INFO][CGameRemoteConfig::InitRemoteConfig] ";
+constexpr const char* kDownload = "[INFO][CGameRemoteConfig::OnDownLoad] ";
+constexpr const char* kUnzip = "[INFO][CGameRemoteConfig::OnUnzipFile] ";
+constexpr const char* kParse = "[INFO][CGameRemoteConfig::CStringToLocalClientVersion] local_client_version:";
+
+std::string Bytes(size_t size, unsigned variant) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 131 + variant * 7 + i / 251) % 256);
+    }
+    return bytes;
+}
+
+unsigned Mode(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_mode & 0777;
+}
+
+std::string RegistryText(const std::string& name) {
+    platform::RegistryKey key;
+    platform::RegistryValue value;
+    if (platform::RegOpenKeyEx(platform::RegistryHive::CurrentUser, std::string(ProductConstants::kUninstallKey), key) ||
+        platform::RegQueryValueEx(key, name, value)) {
+        return "<absent>";
+    }
+    return value.text;
+}
+
+// A loopback port on which nothing listens for as long as this lives.
+class ClosedPort {
+public:
+    ClosedPort() : m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ~ClosedPort() { ::close(m_fd); }
+    int port() const { return m_port; }
+
+private:
+    int m_fd;
+    int m_port = 0;
+};
+
+// What the configuration document of a test says.
+struct Document {
+    std::string version = "1.0.2.7";
+    std::string minimum = "1.0.0.0";
+    bool backup = true;
+};
+
+class UpdatePipeline : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MakeDirs(world.clientDir());
+        MakeDirs(world.root() + "/app");
+        WriteFile(launcher, "launcher executable bytes");
+        WriteFile(world.root() + "/app/libvaldrune-webext.so", "page bridge bytes");
+        Logger::Redirect(&log);
+        g_bFirstInstall = false;
+    }
+    void TearDown() override { Logger::Redirect(nullptr); }
+
+    CGameRemoteConfig::Settings Settings() const {
+        CGameRemoteConfig::Settings settings;
+        settings.configUrl = server.ConfigUrl();
+        settings.dataDir = world.dataDir();
+        settings.clientDir = world.clientDir();
+        settings.executablePath = launcher;
+        settings.is64Bit = true;
+        settings.stallTimeoutSeconds = 2;
+        return settings;
+    }
+
+    // One launcher run's update, start to end, with a fresh pipeline and window.
+    void RunUpdate(const CGameRemoteConfig::Settings& settings) {
+        window = std::make_unique<RecordingMainWindow>();
+        config = std::make_unique<CGameRemoteConfig>(settings);
+        EXPECT_EQ(config->InitRemoteConfig(window.get()), 0);
+    }
+    void RunUpdate() { RunUpdate(Settings()); }
+
+    std::string Config(const Document& d = {}) const {
+        return "EntryUrl=" + server.Url("/www/index.html") + "\nCustomParameters=zone=1\nClientVersion=" + d.version +
+               "\nClientMiniUpdateVersion=" + d.minimum + "\nClientDownloadUrl=" + server.Origin() +
+               "/files/{ditch_name}-{version}.zip\nClient32DownloadUrl=" + server.PackageUrl("wrong.zip") + "\n" +
+               (d.backup ? "ClientDownloadUrl2=" + server.PackageUrl("backup.zip") + "\n" : "");
+    }
+    std::string Primary() const { return server.PackageUrl(kPackageName); }
+    std::string Backup() const { return server.PackageUrl("backup.zip"); }
+    std::string PackagePath() const { return world.dataDir() + "/zavo.zip"; }
+    std::string VersionFile() const { return world.clientDir() + "/game_client_version.txt"; }
+
+    void Publish(const std::string& name, const std::string& bytes) const { WriteFile(server.FilesDir() + "/" + name, bytes); }
+    std::vector<std::string> Log() const { return LogEntries(ReadFile(logPath)); }
+    std::vector<std::string> LogFrom(const std::string& entry) const {
+        auto lines = Log();
+        const auto at = std::find(lines.begin(), lines.end(), entry);
+        return {at, lines.end()};
+    }
+    std::vector<std::string> PackageRequests() const {
+        std::vector<std::string> requests;
+        for (const auto& r : server.Requests()) {
+            if (r.find(" /files/") != std::string::npos) {
+                requests.push_back(r);
+            }
+        }
+        return requests;
+    }
+
+    TempHome world;
+    OperatorServer server;
+    RecordingReports reports;
+    TempDir logDir;
+    std::string logPath = logDir.path() + "/update.log";
+    Logger log{logPath};
+    std::string launcher = world.root() + "/app/valdrune";
+    std::unique_ptr<RecordingMainWindow> window;
+    std::unique_ptr<CGameRemoteConfig> config;
+};
+
+// The window calls with each run of download progress (a ShowProgress with downloading 1 and
+// its ShowProgressState) folded into one "download progress" entry: libcurl decides how often.
+std::vector<std::string> FoldDownloadProgress(const std::vector<std::string>& calls) {
+    std::vector<std::string> folded;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i].starts_with("ShowProgress(|") && calls[i].ends_with("|1)")) {
+            if (folded.empty() || folded.back() != "download progress") {
+                folded.push_back("download progress");
+            }
+            ++i;  // its ShowProgressState
+            continue;
+        }
+        folded.push_back(calls[i]);
+    }
+    return folded;
+}
+
+std::vector<std::string> ShortcutLog(const std::string& folder, const std::string& arguments, const std::string& failure = "") {
+    std::vector<std::string> lines = {
+        "[INFO][CGameRemoteConfig::CreateShortcut] Begin CreateShortcut",
+        "[INFO][CGameRemoteConfig::CreateShortcut] " + folder,
+        "[INFO][CGameRemoteConfig::CreateShortcut] " + arguments,
+        "[INFO][CGameRemoteConfig::CreateLink] Begin CreateLink",
+    };
+    lines.push_back(failure.empty() ? "[INFO][CGameRemoteConfig::CreateLink] End CreateLink"
+                                    : "[ERROR][CGameRemoteConfig::CreateLink] " + failure);
+    lines.push_back("[INFO][CGameRemoteConfig::CreateShortcut] End CreateShortcut");
+    return lines;
+}
+
+void Append(std::vector<std::string>& to, const std::vector<std::string>& more) { to.insert(to.end(), more.begin(), more.end()); }
+
+}  // namespace
+
+TEST_F(UpdatePipeline, FirstInstallEndToEnd) {
+    server.SetConfig(Config());
+    Publish(kPackageName, GamePackage().Bytes());
+    MakeDirs(world.dataHome() + "/applications/Apps");
+    RunUpdate();
+
+    const std::string data = world.dataDir();
+    const std::string startMenu = world.dataHome() + "/applications/Apps/drevoline";
+    std::vector<std::string> expected = {
+        kWorker + server.ConfigUrl(),
+        kWorker + VersionFile(),
+        std::string(kParse),  // no resume record: the held package's version is empty text
+        kParse + std::string("1.0.2.7"),
+        kParse + std::string("1.0.0.0"),
+        kDownload + std::string("OnDownLoad begin"),
+        kDownload + PackagePath(),
+        kDownload + Primary(),
+        kDownload + Backup(),
+        // Nothing held: its version 0.0.0.0 is below the minimum, so the download starts afresh.
+        kDownload + std::string("Download version is elder than mini update version. Restart downloading resources."),
+        kDownload + std::string("download is finish"),
+        kUnzip + ("unzip file:" + PackagePath() + " begin"),
+    };
+    for (const char* entry : {"zavo/", "zavo/zavo.exe", "zavo/data/", "zavo/data/world.dat", "zavo/data/读我.txt", "readme.txt"}) {
+        expected.push_back(kUnzip + std::string(entry));
+    }
+    Append(expected, {kUnzip + std::string("unzip is finish!"), "[INFO][CGameRemoteConfig::UnzipFile] " + launcher,
+                      "[INFO][CGameRemoteConfig::CreateShortcuts] Begin CreateShortcuts"});
+    Append(expected, ShortcutLog(startMenu, ""));
+    Append(expected, ShortcutLog(startMenu, "/uninstall"));
+    Append(expected, ShortcutLog(world.home() + "/Desktop", ""));
+    Append(expected, ShortcutLog(data, "/uninstall"));
+    Append(expected, {"[INFO][CGameRemoteConfig::CreateShortcuts] End CreateShortcuts",
+                      "[INFO][CGameRemoteConfig::UnzipFile] unzip is finish!"});
+    EXPECT_EQ(Log(), expected);
+
+    std::vector<std::string> calls = {"InitWebBrower", "download progress"};
+    for (int j = 1; j <= 6; ++j) {
+        Append(calls, {"ShowProgress(|" + std::to_string(j) + "/6|" + std::to_string(100 * j / 6) + "|0)", "ShowProgressState"});
+    }
+    Append(calls, {"ShowProgress(更新已完成||0|0)", "ShowMessageState", "SetReady"});
+    EXPECT_EQ(FoldDownloadProgress(window->Calls()), calls);
+    const auto percents = window->ProgressTexts(1);
+    EXPECT_EQ(percents.back(), "100%");
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end(), [](const std::string& a, const std::string& b) {
+        return std::stoi(a) < std::stoi(b);
+    }));
+
+    EXPECT_EQ(reports.Entries(), (std::vector<std::string>{"event 2", "game download start, download url:" + Primary(),
+                                                           "event 3", "game download success",
+                                                           "game unzip start", "event 6", "game unzip success"}));
+    EXPECT_EQ(PackageRequests(), std::vector<std::string>{"GET /files/" + std::string(kPackageName) + " range=-"});
+    EXPECT_TRUE(g_bFirstInstall);
+
+    // The client, the version file's exact bytes, and no package left behind.
+    EXPECT_EQ(ReadFile(world.clientDir() + "/zavo/zavo.exe"), SampleGameBytes());
+    EXPECT_EQ(Mode(world.clientDir() + "/zavo/zavo.exe"), 0755u);
+    EXPECT_EQ(ReadFile(world.clientDir() + "/zavo/data/读我.txt"), "数据文件\n");
+    EXPECT_EQ(ReadFile(world.clientDir() + "/readme.txt"), "Valdrune client\r\n");
+    EXPECT_EQ(ReadFile(VersionFile()), "1.0.2.7");
+    EXPECT_FALSE(fs::exists(PackagePath()));
+
+    // Registration: uninstall entry, launcher copy with its page bridge, four shortcuts.
+    EXPECT_EQ(RegistryText("DisplayIcon"), data + "/Valdrune");
+    EXPECT_EQ(RegistryText("DisplayName"), "Valdrune");
+    EXPECT_EQ(RegistryText("DisplayVersion"), "0.0.0.1");
+    EXPECT_EQ(RegistryText("UninstallString"), data + "/Valdrune /uninstall");
+    EXPECT_EQ(RegistryText("InstallPath"), data);
+    EXPECT_EQ(ReadFile(data + "/Valdrune"), "launcher executable bytes");
+    EXPECT_EQ(ReadFile(data + "/libvaldrune-webext.so"), "page bridge bytes");
+    const platform::ShellLink play{"Valdrune", data + "/Valdrune", ""};
+    const platform::ShellLink uninstall{"Valdrune-卸载", data + "/Valdrune", "/uninstall"};
+    EXPECT_EQ(ReadFile(startMenu + "/Valdrune.desktop"), platform::DesktopEntryText(play));
+    EXPECT_EQ(ReadFile(startMenu + "/Valdrune-卸载.desktop"), platform::DesktopEntryText(uninstall));
+    EXPECT_EQ(ReadFile(world.home() + "/Desktop/Valdrune.desktop"), platform::DesktopEntryText(play));
+    EXPECT_EQ(ReadFile(data + "/Valdrune-卸载.desktop"), platform::DesktopEntryText(uninstall));
+    EXPECT_EQ(Mode(world.home() + "/Desktop/Valdrune.desktop"), 0755u);
+
+    EXPECT_EQ(config->GetEntryUrl(), server.Url("/www/index.html"));
+    EXPECT_EQ(config->GetCustomParameters(), "zone");  // a value ends at its second "="
+}
+
+TEST_F(UpdatePipeline, AnInstalledClientAtTheMinimumIsOnlyRegistered) {
+    WriteFile(VersionFile(), "1.0.0.5\r\nignored second line");
+    server.SetConfig(Config({.version = "3.0.0.0", .minimum = "1.0.0.5"}));
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegCreateKeyEx(platform::RegistryHive::CurrentUser, std::string(ProductConstants::kUninstallKey), key), 0u);
+    platform::RegSetStringValue(key, "DisplayName", "stale");
+    platform::RegSetStringValue(key, "InstallPath", "/stale");
+    WriteFile(world.home() + "/Desktop/Valdrune.desktop", "stale shortcut");
+    // No "Apps" folder in the menu folder: the two menu shortcuts fail, the others are made.
+    RunUpdate();
+
+    const std::string data = world.dataDir();
+    const std::string startMenu = world.dataHome() + "/applications/Apps/drevoline";
+    std::vector<std::string> expected = {
+        kWorker + server.ConfigUrl(),
+        kWorker + VersionFile(),
+        kParse + std::string("1.0.0.5\n"),  // the line feed of the first line stays
+        std::string(kParse),
+        kParse + std::string("3.0.0.0"),
+        kParse + std::string("1.0.0.5"),
+        kWorker + ("work_path:" + launcher),
+        kWorker + ("dest_path:" + data + "/Valdrune"),
+        kWorker + std::string("创建桌面快捷方式..."),
+        "[INFO][CGameRemoteConfig::CreateShortcuts] Begin CreateShortcuts",
+    };
+    Append(expected, ShortcutLog(startMenu, "", "CreateLink ret:3 hRes:-2147024893"));
+    Append(expected, ShortcutLog(startMenu, "/uninstall", "CreateLink ret:3 hRes:-2147024893"));
+    Append(expected, ShortcutLog(world.home() + "/Desktop", ""));
+    Append(expected, ShortcutLog(data, "/uninstall"));
+    Append(expected, {"[INFO][CGameRemoteConfig::CreateShortcuts] End CreateShortcuts", kWorker + std::string("update finish!")});
+    EXPECT_EQ(Log(), expected);
+    EXPECT_EQ(window->Calls(), (std::vector<std::string>{"InitWebBrower", "ShowProgress(更新已完成||0|0)",
+                                                         "ShowMessageState", "SetReady"}));
+    EXPECT_EQ(config->LocalVersion(), (LocalClientVersion{1, 0, 0, 5}));
+    EXPECT_FALSE(g_bFirstInstall);
+    EXPECT_TRUE(PackageRequests().empty());
+    EXPECT_TRUE(reports.Entries().empty());
+    EXPECT_EQ(RegistryText("DisplayName"), "Valdrune");  // every value overwritten
+    EXPECT_EQ(RegistryText("InstallPath"), data);
+    EXPECT_EQ(ReadFile(world.home() + "/Desktop/Valdrune.desktop"),
+              platform::DesktopEntryText({"Valdrune", data + "/Valdrune", ""}));
+    EXPECT_FALSE(fs::exists(startMenu));
+    EXPECT_EQ(ReadFile(VersionFile()), "1.0.0.5\r\nignored second line");  // never written on this path
+}
+
+TEST_F(UpdatePipeline, OnlyTheMinimumVersionDecidesWhetherToUpdate) {
+    struct Case {
+        const char* installed;  // nullptr: no version file
+        const char* minimum;    // nullptr: no such key
+        bool updates;
+    };
+    for (const Case c : {Case{nullptr, "1.0.0.0", true}, Case{"2.0.0.0", "1.9.9.9", false},
+                         Case{"1.0.0.4", "1.0.0.5", true}, Case{"1.0.0.5", nullptr, true}, Case{"-1.0.0.0", "0.0.0.0", true}}) {
+        SCOPED_TRACE(std::string(c.installed ? c.installed : "none") + " / " + (c.minimum ? c.minimum : "none"));
+        fs::remove(VersionFile());
+        if (c.installed) {
+            WriteFile(VersionFile(), c.installed);
+        }
+        // "ClientVersion" 3.0.0.0 is offered, but only the minimum counts; no package is served.
+        std::string document = "ClientVersion=3.0.0.0\nClientDownloadUrl=" + server.PackageUrl("none.zip") + "\n";
+        if (c.minimum) {
+            document += "ClientMiniUpdateVersion=" + std::string(c.minimum) + "\n";
+        }
+        server.SetConfig(document);
+        const size_t before = PackageRequests().size();
+        RunUpdate();
+        EXPECT_EQ(PackageRequests().size() > before, c.updates);
+        EXPECT_EQ(window->IsReady(), !c.updates);
+    }
+}
+
+TEST_F(UpdatePipeline, AFailedConfigurationFetchShows102AndNeverRequestsThePage) {
+    const auto expectFailure = [&](const std::string& logLine) {
+        EXPECT_EQ(window->Calls(), (std::vector<std::string>{"ShowProgress(更新失败,请检查网络,ErrorCode:102||0|0)",
+                                                             "ShowMessageState"}));
+        const auto lines = Log();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), "[ERROR][CGameRemoteConfig::InitRemoteConfig] " + logLine);
+        EXPECT_EQ(config->GetEntryUrl(), "");
+        EXPECT_FALSE(g_bFirstInstall);  // the run ended before the version file was looked at
+    };
+    server.RemoveConfig();
+    RunUpdate();
+    expectFailure("res:0, httpStatusCode:404");
+
+    server.SetConfig(Config());
+    server.SetRule("/api/morvast/ditches/drevoline/client_config_drevoline.php", "redirect=/moved");
+    server.SetRule("/moved", "status=404");
+    RunUpdate();
+    expectFailure("res:0, httpStatusCode:404");  // the final answer's status decides
+
+    server.SetRule("/api/morvast/ditches/drevoline/client_config_drevoline.php", "status=204");
+    RunUpdate();
+    expectFailure("res:0, httpStatusCode:204");
+
+    ClosedPort closed;
+    auto refused = Settings();
+    refused.configUrl = "http://127.0.0.1:" + std::to_string(closed.port()) + "/config";
+    RunUpdate(refused);
+    expectFailure("res:7, httpStatusCode:0");
+
+    // A server that accepts and never answers no longer holds the update forever.
+    server.SetRule("/api/morvast/ditches/drevoline/client_config_drevoline.php", "stall");
+    RunUpdate();
+    expectFailure("res:28, httpStatusCode:0");
+    EXPECT_TRUE(reports.Entries().empty());
+}
+
+TEST_F(UpdatePipeline, AFollowedRedirectAndAnEmptyDocumentAreNoFailure) {
+    server.SetRule("/api/morvast/ditches/drevoline/client_config_drevoline.php",
+                   "status=301,redirect=" + server.ConfigUrl() + "?moved=1,times=1");
+    server.SetConfig("");
+    RunUpdate();
+    // An empty table: the page is still asked for (with no address), and the download lacks its key.
+    EXPECT_EQ(window->Calls(), (std::vector<std::string>{"InitWebBrower", "ShowProgress(更新失败,请检查网络,ErrorCode:102||0|0)",
+                                                         "ShowMessageState"}));
+    EXPECT_EQ(config->GetEntryUrl(), "");
+    EXPECT_EQ(LogFrom(kDownload + std::string("OnDownLoad begin")),
+              (std::vector<std::string>{kDownload + std::string("OnDownLoad begin"), kDownload + PackagePath(),
+                                        "[ERROR][CGameRemoteConfig::OnDownLoad] ClientDownloadUrl is NotFound!",
+                                        "[ERROR][CGameRemoteConfig::InitRemoteConfig] download error:102"}));
+}
+
+TEST_F(UpdatePipeline, ACutDownloadResumesFromItsRecordAndEndsByteIdentical) {
+    const std::string package = ZipBuilder()
+                                    .Directory("zavo/")
+                                    .File("zavo/zavo.exe", SampleGameBytes(), 0755)
+                                    .StoredFile("zavo/big.dat", Bytes(3 << 20, 1))
+                                    .Bytes();
+    constexpr size_t kCut = 1 << 20;
+    Publish(kPackageName, package);
+    server.SetConfig(Config({.backup = false}));
+    server.SetRule("/files/" + std::string(kPackageName), "cut=" + std::to_string(kCut) + ",times=1");
+    RunUpdate();
+    EXPECT_EQ(window->Messages(), std::vector<std::string>{"更新失败,请检查下载链接"});
+    EXPECT_FALSE(window->IsReady());
+    EXPECT_EQ(ReadFile(PackagePath()), package.substr(0, kCut));
+    config->WriteResumeRecord();  // the player closes the launcher
+    EXPECT_EQ(ReadFile(world.dataDir() + "/tempdownload.dat"),
+              "downloadVersion=1.0.2.7\noffset=" + std::to_string(kCut) + "\ntotalSize=" + std::to_string(package.size()) + "\n");
+
+    // The next run asks for the rest only and shows the percent of all bytes held (the rest
+    // comes slowly enough for several progress reports).
+    server.SetRule("/files/" + std::string(kPackageName), "rate=4000000");
+    RunUpdate();
+    EXPECT_EQ(LogFrom(kDownload + std::string("Try Resuming download from break point.")).at(1),
+              kDownload + std::string("download is finish"));
+    EXPECT_EQ(PackageRequests().back(), "GET /files/" + std::string(kPackageName) + " range=bytes=" + std::to_string(kCut) + "-");
+    const auto percents = window->ProgressTexts(1);
+    ASSERT_GE(percents.size(), 4u);
+    EXPECT_EQ(percents.front(), "0%");  // before the size is known
+    for (size_t i = 1; i < percents.size(); ++i) {
+        EXPECT_GE(std::stoi(percents[i]), static_cast<int>(kCut * 100 / package.size())) << percents[i];
+    }
+    EXPECT_EQ(percents.back(), "100%");
+    EXPECT_TRUE(window->IsReady());
+    EXPECT_EQ(ReadFile(world.clientDir() + "/zavo/big.dat"), Bytes(3 << 20, 1));
+    EXPECT_EQ(ReadFile(world.clientDir() + "/zavo/zavo.exe"), SampleGameBytes());
+    config->WriteResumeRecord();
+    EXPECT_EQ(ReadFile(world.dataDir() + "/tempdownload.dat"), "downloadVersion=1.0.2.7\noffset=" +
+                                                                   std::to_string(package.size()) + "\ntotalSize=" +
+                                                                   std::to_string(package.size()) + "\n");
+}
+
+TEST_F(UpdatePipeline, ExtraBytesFromAFailedAttemptAreCutBeforeResuming) {
+    const std::string package = ZipBuilder().StoredFile("big.dat", Bytes(1 << 20, 2)).Bytes();
+    Publish(kPackageName, package);
+    Publish("backup.zip", package);
+    server.SetConfig(Config());
+    // The record says 300 of the package are held, but the file holds 300 good and 5000 stray bytes.
+    WriteFile(PackagePath(), package.substr(0, 300) + std::string(5000, 'x'));
+    WriteFile(world.dataDir() + "/tempdownload.dat",
+              "downloadVersion=1.0.2.7\noffset=300\ntotalSize=" + std::to_string(package.size()) + "\n");
+    server.SetRule("/files/" + std::string(kPackageName), "cut=20000");  // the primary breaks off
+    RunUpdate();
+    EXPECT_EQ(PackageRequests(), (std::vector<std::string>{"GET /files/" + std::string(kPackageName) + " range=bytes=300-",
+                                                           "GET /files/backup.zip range=bytes=300-"}));
+    EXPECT_TRUE(window->IsReady());
+    EXPECT_EQ(ReadFile(world.clientDir() + "/big.dat"), Bytes(1 << 20, 2));
+
+    // A record claiming more than the file holds continues from the file's own end.
+    fs::remove(world.clientDir() + "/big.dat");
+    fs::remove(VersionFile());
+    WriteFile(PackagePath(), package.substr(0, 1000));
+    WriteFile(world.dataDir() + "/tempdownload.dat",
+              "downloadVersion=1.0.2.7\noffset=5000\ntotalSize=" + std::to_string(package.size()) + "\n");
+    server.ClearRules();
+    RunUpdate();
+    EXPECT_EQ(PackageRequests().back(), "GET /files/" + std::string(kPackageName) + " range=bytes=1000-");
+    EXPECT_EQ(ReadFile(world.clientDir() + "/big.dat"), Bytes(1 << 20, 2));
+}
+
+TEST_F(UpdatePipeline, AServerRefusingRangesDoesNotWedgeLaterRuns) {
+    const std::string package = GamePackage().Bytes();
+    Publish(kPackageName, package);
+    server.SetConfig(Config({.backup = false}));
+    WriteFile(PackagePath(), package.substr(0, 300));
+    WriteFile(world.dataDir() + "/tempdownload.dat",
+              "downloadVersion=1.0.2.7\noffset=300\ntotalSize=" + std::to_string(package.size()) + "\n");
+    server.SetRule("/files/" + std::string(kPackageName), "ignore-ranges");
+
+    RunUpdate();  // the whole file with 200 while a range was asked: libcurl refuses it
+    EXPECT_EQ(window->Messages(), std::vector<std::string>{"更新失败,请检查下载链接"});
+    const auto lines = LogFrom(kDownload + std::string("Try Resuming download from break point."));
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[1], kDownload + std::string("download is error!"));
+    EXPECT_EQ(lines[2], kDownload + std::string("The server refused to resume from break point. The next download starts from the beginning."));
+    config->WriteResumeRecord();
+    EXPECT_EQ(ReadFile(world.dataDir() + "/tempdownload.dat"), "downloadVersion=1.0.2.7\noffset=0\ntotalSize=0\n");
+
+    RunUpdate();  // the server still ignores ranges, and the next run no longer asks for one
+    EXPECT_EQ(PackageRequests().back(), "GET /files/" + std::string(kPackageName) + " range=-");
+    EXPECT_TRUE(window->IsReady());
+    EXPECT_EQ(ReadFile(world.clientDir() + "/zavo/zavo.exe"), SampleGameBytes());
+
+    // A range beyond the server's file (416) is refused the same way, and the backup starts over.
+    server.ClearRules();
+    Publish("backup.zip", package);
+    server.SetConfig(Config());
+    fs::remove(VersionFile());
+    WriteFile(PackagePath(), std::string(5000, 'x'));
+    WriteFile(world.dataDir() + "/tempdownload.dat",
+              "downloadVersion=1.0.2.7\noffset=4000\ntotalSize=" + std::to_string(package.size() + 9000) + "\n");
+    Publish(kPackageName, package.substr(0, 2000));
+    RunUpdate();
+    EXPECT_EQ(PackageRequests().back(), "GET /files/backup.zip range=-");
+    EXPECT_TRUE(window->IsReady());
+}
+
+TEST_F(UpdatePipeline, APrimaryAddressThatFailsFallsBackToTheBackup) {
+    const std::string package = GamePackage().Bytes();
+    Publish("backup.zip", package);
+    server.SetConfig(Config());
+    server.SetRule("/files/" + std::string(kPackageName), "status=500");
+    RunUpdate();
+    EXPECT_EQ(PackageRequests(), (std::vector<std::string>{"GET /files/" + std::string(kPackageName) + " range=-",
+                                                           "GET /files/backup.zip range=-"}));
+    EXPECT_TRUE(window->IsReady());
+    EXPECT_EQ(window->Messages(), std::vector<std::string>{"更新已完成"});
+    const auto lines = Log();
+    const auto failed = std::find(lines.begin(), lines.end(), kDownload + std::string("download is error!"));
+    ASSERT_NE(failed, lines.end());
+    EXPECT_EQ(*(failed + 1), "[ERROR][CGameRemoteConfig::InitRemoteConfig] download error: try backup download_url ");
+    EXPECT_EQ(*(failed + 2), kDownload + std::string("OnDownLoad begin"));
+    const auto entries = reports.Entries();
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "game download failed"), 1);
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "event 2"), 2);  // each attempt reports its start
+
+    // A primary that stalls mid-transfer is given up after the stall time, then the backup serves.
+    fs::remove(VersionFile());
+    fs::remove_all(world.clientDir() + "/zavo");
+    Publish(kPackageName, package);
+    server.SetRule("/files/" + std::string(kPackageName), "stall-after=1");
+    RunUpdate();
+    EXPECT_TRUE(window->IsReady());
+    EXPECT_EQ(PackageRequests().back(), "GET /files/backup.zip range=-");
+    EXPECT_EQ(ReadFile(world.clientDir() + "/zavo/zavo.exe"), SampleGameBytes());
+}
+
+TEST_F(UpdatePipeline, WithoutABackupAddressTheFailureAsksToCheckTheLink) {
+    server.SetConfig(Config({.backup = false}));
+    RunUpdate();  // nothing published: the primary answers 404
+    EXPECT_EQ(window->Messages(), std::vector<std::string>{"更新失败,请检查下载链接"});
+    EXPECT_FALSE(window->IsReady());
+    const auto lines = LogFrom("[ERROR][CGameRemoteConfig::OnDownLoad] ClientDownloadUrl2 is NotFound!");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "[ERROR][CGameRemoteConfig::InitRemoteConfig] download error: backup download_url error");
+    EXPECT_EQ(PackageRequests().size(), 1u);  // the second attempt has no address and makes no transfer
+}
+
+TEST_F(UpdatePipeline, A32BitSystemUsesItsOwnKey) {
+    auto settings = Settings();
+    settings.is64Bit = false;
+    Publish("wrong.zip", GamePackage().Bytes());
+    server.SetConfig(Config());
+    RunUpdate(settings);
+    EXPECT_EQ(PackageRequests(), std::vector<std::string>{"GET /files/wrong.zip range=-"});
+    EXPECT_TRUE(window->IsReady());
+
+    server.SetConfig("ClientVersion=1.0.2.7\nClientDownloadUrl=" + Primary() + "\n");
+    RunUpdate(settings);
+    EXPECT_EQ(window->Messages(), std::vector<std::string>{"更新失败,请检查网络,ErrorCode:102"});
+    const auto lines = Log();
+    EXPECT_EQ(lines[lines.size() - 2], "[ERROR][CGameRemoteConfig::OnDownLoad] ClientDownloadUrl is NotFound!");
+    EXPECT_EQ(lines.back(), "[ERROR][CGameRemoteConfig::InitRemoteConfig] download error:102");
+}
+
+TEST_F(UpdatePipeline, ADamagedPackageShows104AndStaysOnDisk) {
+    const std::string good = GamePackage().Bytes();
+    const std::vector<std::pair<std::string, std::string>> damaged = {
+        {"not an archive", Bytes(50000, 3)},
+        {"cut short", good.substr(0, good.size() - 100)},
+        {"wrong checksum", ZipBuilder().Directory("zavo/").FileWithWrongChecksum("zavo/zavo.exe", "MZ game").Bytes()},
+    };
+    server.SetConfig(Config());
+    for (const auto& [what, bytes] : damaged) {
+        SCOPED_TRACE(what);
+        Publish(kPackageName, bytes);
+        RunUpdate();
+        EXPECT_EQ(window->Messages(), std::vector<std::string>{"解压失败,ErrorCode:104"});
+        EXPECT_FALSE(window->IsReady());
+        EXPECT_EQ(ReadFile(PackagePath()), bytes);
+        EXPECT_EQ(Log().back(), kDownload + std::string("unzip is error!"));
+        EXPECT_EQ(reports.Entries().back(), "unzip failed");
+        EXPECT_FALSE(fs::exists(VersionFile()));
+    }
+    const auto lines = Log();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "[ERROR][CGameRemoteConfig::OnUnzipFile] zipfile is NULL!"), lines.end());
+}
+
+TEST_F(UpdatePipeline, EntriesEscapingTheClientFolderAreRefused) {
+    server.SetConfig(Config());
+    const std::string outside = world.root() + "/escaped.txt";
+    for (const std::string& name : std::vector<std::string>{"../escaped.txt", "zavo/../../../escaped.txt", outside}) {
+        SCOPED_TRACE(name);
+        Publish(kPackageName, ZipBuilder().Directory("zavo/").File("zavo/ok.txt", "ok").File(name, "evil").Bytes());
+        RunUpdate();
+        EXPECT_EQ(window->Messages(), std::vector<std::string>{"解压失败,ErrorCode:104"});
+        EXPECT_FALSE(fs::exists(outside));
+        EXPECT_FALSE(fs::exists(world.dataDir() + "/escaped.txt"));
+        EXPECT_TRUE(fs::exists(world.clientDir() + "/zavo/ok.txt"));  // entries before the bad one stay
+        const auto lines = Log();
+        EXPECT_EQ(lines[lines.size() - 2], "[ERROR][CGameRemoteConfig::OnUnzipFile] entry outside the client folder refused: " + name);
+    }
+}
+
+TEST_F(UpdatePipeline, ExtractionEntryRulesAndProgress) {
+    config = std::make_unique<CGameRemoteConfig>(Settings());
+    const std::string archive = world.root() + "/a.zip";
+    const auto unzip = [&](const ZipBuilder& zip) {
+        zip.WriteTo(archive);
+        window = std::make_unique<RecordingMainWindow>();
+        return config->OnUnzipFile(archive, window.get());
+    };
+
+    ZipBuilder thousand;
+    thousand.Directory("many/");
+    for (int i = 1; i < 1000; ++i) {
+        thousand.File("many/f" + std::to_string(i), std::to_string(i));
+    }
+    ASSERT_TRUE(unzip(thousand));
+    std::vector<std::string> texts;
+    for (int j = 1; j <= 1000; ++j) {
+        texts.push_back(std::to_string(j) + "/1000");
+    }
+    EXPECT_EQ(window->ProgressTexts(0), texts);
+    const auto calls = window->Calls();
+    ASSERT_EQ(calls.size(), 2000u);  // once per entry, not per buffer
+    EXPECT_EQ(calls[0], "ShowProgress(|1/1000|0|0)");
+    EXPECT_EQ(calls[2 * 9], "ShowProgress(|10/1000|1|0)");
+    EXPECT_EQ(calls[2 * 998], "ShowProgress(|999/1000|99|0)");
+    EXPECT_EQ(calls[1999], "ShowProgressState");
+    EXPECT_EQ(ReadFile(world.clientDir() + "/many/f999"), "999");
+
+    ASSERT_TRUE(unzip(ZipBuilder().Directory("data/").File("data/a.txt", "a").File("data/b.bin", "b")));
+    EXPECT_EQ(window->Calls(), (std::vector<std::string>{"ShowProgress(|1/3|33|0)", "ShowProgressState",
+                                                         "ShowProgress(|2/3|66|0)", "ShowProgressState",
+                                                         "ShowProgress(|3/3|100|0)", "ShowProgressState"}));
+    WriteFile(world.clientDir() + "/data/a.txt", "a much longer older content");
+    ASSERT_TRUE(unzip(ZipBuilder().Directory("data/").File("data/a.txt", "new")));  // existing folder, file overwritten
+    EXPECT_EQ(ReadFile(world.clientDir() + "/data/a.txt"), "new");
+
+    EXPECT_FALSE(unzip(ZipBuilder().File("nofolder/a.txt", "a")));  // its folder was never listed
+    EXPECT_FALSE(fs::exists(world.clientDir() + "/nofolder"));
+    EXPECT_TRUE(unzip(ZipBuilder()));  // no entries: done at once
+    EXPECT_TRUE(window->Calls().empty());
+    EXPECT_FALSE(unzip(ZipBuilder().File(std::string(600, 'n'), "long name")));
+}
+
+TEST_F(UpdatePipeline, AHeldCompletePackageIsInstalledWithoutATransferUnlessItIsTooOld) {
+    const std::string package = GamePackage().Bytes();
+    server.SetConfig(Config());
+    WriteFile(PackagePath(), package);
+    WriteFile(world.dataDir() + "/tempdownload.dat", "downloadVersion=1.0.2.7\noffset=" + std::to_string(package.size()) +
+                                                         "\ntotalSize=" + std::to_string(package.size()) + "\n");
+    RunUpdate();
+    EXPECT_TRUE(PackageRequests().empty());
+    EXPECT_TRUE(window->IsReady());
+    EXPECT_EQ(ReadFile(VersionFile()), "1.0.2.7");
+    EXPECT_EQ(LogFrom(kDownload + std::string("Try unzipping old resource...")).back(), kDownload + std::string("Unzip success!"));
+
+    // Bytes of a version below the minimum are fetched anew, even when complete.
+    fs::remove(VersionFile());
+    WriteFile(PackagePath(), Bytes(100, 4));
+    WriteFile(world.dataDir() + "/tempdownload.dat", "downloadVersion=0.9.0.0\noffset=100\ntotalSize=100\n");
+    Publish(kPackageName, package);
+    RunUpdate();
+    EXPECT_EQ(LogFrom(kDownload + std::string("Download version is elder than mini update version. Restart downloading resources.")).at(1),
+              kDownload + std::string("download is finish"));
+    EXPECT_EQ(PackageRequests(), std::vector<std::string>{"GET /files/" + std::string(kPackageName) + " range=-"});
+    EXPECT_TRUE(window->IsReady());
+}
+
+TEST_F(UpdatePipeline, TheResumeRecordReadsWhatItWrote) {
+    config = std::make_unique<CGameRemoteConfig>(Settings());
+    EXPECT_EQ(config->ReadResumeValue("offset"), "");
+    config->WriteResumeRecord();
+    EXPECT_EQ(ReadFile(world.dataDir() + "/tempdownload.dat"), "downloadVersion=0.0.0.0\noffset=0\ntotalSize=0\n");
+    WriteFile(world.dataDir() + "/tempdownload.dat", "downloadVersion=1.2.3.4\r\noffset=-300\r\ntotalSize=900\r\n");
+    EXPECT_EQ(config->ReadResumeValue("offset"), "-300");
+    EXPECT_EQ(config->ReadResumeValue("downloadVersion"), "1.2.3.4");
+
+    // A run whose configuration fails writes back what it read: nothing of the download is lost.
+    server.RemoveConfig();
+    WriteFile(world.dataDir() + "/tempdownload.dat", "downloadVersion=1.2.3.4\noffset=300\ntotalSize=900\n");
+    RunUpdate();
+    config->WriteResumeRecord();
+    EXPECT_EQ(ReadFile(world.dataDir() + "/tempdownload.dat"), "downloadVersion=0.0.0.0\noffset=300\ntotalSize=900\n");
+}
