@@ -25,7 +25,7 @@ inline constexpr int kIconSize = 48;
 // percent text side by side on the status text's line at the bottom left, the bar just below,
 // reaching under the page square. Template dialog units are mapped at 2.2 px across and about
 // 2.36 px down, with the bar nudged to start right below the page square.
-inline constexpr Rect kProgressBar{44, 509, 843, 12};
+inline constexpr Rect kProgressBar{44, 509, 843, 8};
 inline constexpr Rect kPhaseCaption{77, 479, 106, 24};
 inline constexpr Rect kPercentText{183, 479, 114, 24};
 inline constexpr Rect kStatusText{79, 479, 297, 24};

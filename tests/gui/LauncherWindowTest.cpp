@@ -1,6 +1,6 @@
 // The real launcher executable with a display: a private Xvfb, a private HOME and the loopback
-// operator server on the launcher's configured port. The server holds the configuration answer
-// back, so whatever the update worker does, it shows nothing while the window is checked.
+// operator server on the launcher's configured port. Unless a test serves a configuration, the
+// server holds its answer back, so the update worker shows nothing while the window is checked.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,8 +10,8 @@
 #include "Launcher.h"
 #include "OperatorServer.h"
 #include "TempHome.h"
-#include "ui/Artwork.h"
-#include "ui/Layout.h"
+#include "WindowPixels.h"
+#include "ZipBuilder.h"
 
 using namespace gui_testing;
 using namespace testing_support;
@@ -37,9 +37,31 @@ class LauncherWindow : public ::testing::Test {
         return std::make_unique<ChildProcess>(options);
     }
 
-    Rgb FrameAt(int x, int y) {
-        const Argb p = PixelAt(frame.get(), x, y);
-        return {p.r, p.g, p.b};
+    Rgb FrameAt(int x, int y) { return pixels.Frame(x, y); }
+
+    // Serves a configuration and a game package whose download holds still at its half until
+    // the rules are cleared; the first attempt then fails and the backup address resumes it.
+    // Answers the package's size and the half.
+    std::pair<size_t, size_t> ServePackageStoppingHalfway() {
+        const std::string package =
+            GamePackage().StoredFile("zavo/data/big.dat", std::string(2 << 20, 'b')).Bytes();
+        WriteFile(server.FilesDir() + "/zavo.zip", package);
+        WriteFile(server.WwwDir() + "/page.html", "<body style='background:#2e8b57'></body>");
+        server.ClearRules();
+        server.SetConfig("EntryUrl=" + server.Url("/www/page.html") + "\nClientVersion=1.0.0.1\n" +
+                         "ClientMiniUpdateVersion=1.0.0.1\nClientDownloadUrl=" + server.PackageUrl() +
+                         "\nClient32DownloadUrl=" + server.PackageUrl() +
+                         "\nClientDownloadUrl2=" + server.PackageUrl() + "\n");
+        const size_t half = package.size() / 2;
+        server.SetRule("/files/zavo.zip", "stall-after=" + std::to_string(half));
+        return {package.size(), half};
+    }
+
+    // Waits until rect of the window at origin shows expected; answers the differing pixels.
+    int WaitForPixels(Point origin, const layout::Rect& rect, const Expected& expected) {
+        int differ = 0;
+        WaitFor([&] { return (differ = Mismatches(screen, origin, rect, expected)) == 0; });
+        return differ;
     }
 
     // The launcher's window once its frame is on screen; 0 when it never showed.
@@ -66,7 +88,7 @@ class LauncherWindow : public ::testing::Test {
     std::string exe = CopyLauncherTo(world.root() + "/app");
     std::string log = world.root() + "/app/valdrune.log";
     OperatorServer server{OperatorServer::OriginPort()};
-    SurfacePtr frame = artwork::LoadPremultiplied(artwork::kFrame);
+    WindowPixels pixels;
 };
 
 bool LogsInOrder(const std::string& log, const std::vector<std::string>& pieces) {
@@ -95,29 +117,16 @@ TEST_F(LauncherWindow, OpensCentredWithItsFrameCloseButtonAndIdentityButNoProgre
     EXPECT_NE(Xprop(xvfb.display(), window, "WM_NAME").find("\"Valdrune\""), std::string::npos);
     EXPECT_NE(Xprop(xvfb.display(), window, "_NET_WM_ICON").find("48 x 48"), std::string::npos);
 
-    auto frameOnly = [&](int x, int y) { return FrameAt(x, y); };
-    EXPECT_EQ(Mismatches(screen, o, 0, 0, 300, 150,
-                         [&](int x, int y) {
-                             return PixelAt(frame.get(), x, y).a == 0
-                                        ? Rgb{0, 0, 0}
-                                        : FrameAt(x, y);  // the root shows through
+    EXPECT_EQ(Mismatches(screen, o, {0, 0, 300, 150},
+                         [&](int x, int y) {  // the root shows through the transparent pixels
+                             return PixelAt(pixels.frame.get(), x, y).a == 0 ? Rgb{0, 0, 0} : FrameAt(x, y);
                          }),
               0);
-    const layout::Rect page = layout::kPage;
-    EXPECT_EQ(
-        Mismatches(
-            screen, o, page.x, page.y, page.width, page.height,
-            [](int, int) {
-                return Rgb{layout::kPageSquareRgb[0], layout::kPageSquareRgb[1], layout::kPageSquareRgb[2]};
-            }),
-        0);
-    SurfacePtr close = artwork::LoadPremultiplied(artwork::kCloseButton);
-    const Argb centre = PixelAt(close.get(), 22, 23);
-    EXPECT_EQ(screen.Pixel(o.x + layout::kCloseButton.x + 22, o.y + layout::kCloseButton.y + 23),
-              (Rgb{centre.r, centre.g, centre.b}));
+    EXPECT_EQ(Mismatches(screen, o, layout::kPage, WindowPixels::Solid(kPageSquare)), 0);
+    EXPECT_EQ(Mismatches(screen, o, layout::kCloseButton, pixels.CloseButton()), 0);
     for (const layout::Rect& r :
          {layout::kProgressBar, layout::kStatusText, layout::kPhaseCaption, layout::kPercentText}) {
-        EXPECT_EQ(Mismatches(screen, o, r.x, r.y, r.width, r.height, frameOnly), 0);
+        EXPECT_EQ(Mismatches(screen, o, r, pixels.JustFrame()), 0);
     }
     EXPECT_TRUE(launcher->Running());
 }
@@ -175,4 +184,55 @@ TEST_F(LauncherWindow, SigtermAndSigintCloseItAsTheCloseButtonDoes) {
                                                 "[INFO][CWebApp::OnWndDestroy::", "] wnd destory\n"}))
             << signal << ReadFile(log);
     }
+}
+
+TEST_F(LauncherWindow, DownloadShowsBarCaptionAndPercentThenTheFinishedRunTheStatusAlone) {
+    const auto [size, half] = ServePackageStoppingHalfway();
+    const int percent = static_cast<int>(half * 100 / size);
+    auto launcher = Start();
+    const unsigned long window = WaitForWindow(*launcher);
+    ASSERT_NE(window, 0u) << launcher->Stderr();
+    const Point o = Origin(window);
+
+    // The page named by the configuration in its square, the download held at its half.
+    EXPECT_EQ(WaitForPixels(o, layout::kPage, WindowPixels::Solid({0x2e, 0x8b, 0x57})), 0);
+    EXPECT_EQ(WaitForPixels(o, layout::kPercentText,
+                            pixels.Label(layout::kPercentText, std::to_string(percent) + "%")),
+              0)
+        << ReadFile(log);
+    EXPECT_EQ(Mismatches(screen, o, layout::kPhaseCaption, pixels.Label(layout::kPhaseCaption, "正在下载：")),
+              0);
+    const layout::Rect bar = layout::kProgressBar;
+    const int filled = bar.width * percent / 100;  // on to the next band edge, a few pixels on
+    EXPECT_EQ(Mismatches(screen, o, {bar.x, bar.y, filled, bar.height}, WindowPixels::Solid(kBarBlue)), 0);
+    EXPECT_EQ(Mismatches(screen, o, {bar.x + filled + 4, bar.y, bar.width - filled - 4, bar.height},
+                         WindowPixels::Solid(kBarGrey)),
+              0);
+
+    server.ClearRules();  // the rest of the package comes from the backup address, is unpacked, and the run
+                          // ends
+    EXPECT_EQ(WaitForPixels(o, layout::kStatusText, pixels.Label(layout::kStatusText, "更新已完成")), 0)
+        << ReadFile(log);
+    EXPECT_EQ(Mismatches(screen, o, layout::kProgressBar, pixels.JustFrame()), 0);
+    EXPECT_TRUE(launcher->Running());
+}
+
+TEST_F(LauncherWindow, CloseButtonDuringTheDownloadWritesTheResumeRecord) {
+    const auto [size, half] = ServePackageStoppingHalfway();
+    const int percent = static_cast<int>(half * 100 / size);
+    auto launcher = Start();
+    const unsigned long window = WaitForWindow(*launcher);
+    ASSERT_NE(window, 0u) << launcher->Stderr();
+    const Point o = Origin(window);
+    ASSERT_EQ(WaitForPixels(o, layout::kPercentText,
+                            pixels.Label(layout::kPercentText, std::to_string(percent) + "%")),
+              0);
+
+    EXPECT_TRUE(Click({o.x + layout::kCloseButton.x + 22, o.y + layout::kCloseButton.y + 23}));
+    EXPECT_EQ(launcher->Wait(), 0) << launcher->Stderr();
+    EXPECT_EQ(ReadFile(world.dataDir() + "/tempdownload.dat"),
+              "downloadVersion=1.0.0.1\noffset=" + std::to_string(half) +
+                  "\ntotalSize=" + std::to_string(size) + "\n");
+    EXPECT_TRUE(LogsInOrder(ReadFile(log), {"[INFO][CWebDlg::Close::", "] Laucher Stop\n",
+                                            "[INFO][CWebApp::OnWndDestroy::", "] wnd destory\n"}));
 }

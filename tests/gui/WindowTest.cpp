@@ -14,6 +14,7 @@
 #include "GuiSupport.h"
 #include "OperatorServer.h"
 #include "TempHome.h"
+#include "WindowPixels.h"
 #include "core/Logger.h"
 #include "platform/MessageBox.h"
 #include "ui/Artwork.h"
@@ -57,20 +58,12 @@ class GtkOnXvfb : public ::testing::Environment {
 
 const Point kCentred{(Xvfb::kWidth - layout::kWindow.width) / 2,
                      (Xvfb::kHeight - layout::kWindow.height) / 2};
-constexpr Rgb kBarBlue{0, 132, 255};
-constexpr Rgb kBarGrey{105, 105, 105};
-constexpr Rgb kPageSquare{layout::kPageSquareRgb[0], layout::kPageSquareRgb[1], layout::kPageSquareRgb[2]};
 
 Point Offset(Point p, int dx, int dy) {
     return {p.x + dx, p.y + dy};
 }
 Point Centre(Point origin, const layout::Rect& r) {
     return {origin.x + r.x + r.width / 2, origin.y + r.y + r.height / 2};
-}
-
-Rgb RgbOf(cairo_surface_t* s, int x, int y) {
-    const Argb p = PixelAt(s, x, y);
-    return {p.r, p.g, p.b};
 }
 
 // Window thread: the items of every popup menu on screen.
@@ -157,8 +150,6 @@ class WindowTest : public ::testing::Test {
     WindowTest() {
         Logger::Redirect(&m_log);
         platform::SetMessagePresenter(&boxes);
-        frame = artwork::LoadPremultiplied(artwork::kFrame);
-        closeButton = artwork::LoadPremultiplied(artwork::kCloseButton);
     }
     ~WindowTest() override {
         platform::SetMessagePresenter(nullptr);
@@ -215,7 +206,7 @@ class WindowTest : public ::testing::Test {
 
     std::string LogText() { return ReadFile(m_logDir.path() + "/window.log"); }
 
-    Rgb FrameAt(int x, int y) { return RgbOf(frame.get(), x, y); }
+    Rgb FrameAt(int x, int y) { return pixels.Frame(x, y); }
 
     bool FrameShown(Session& s) {
         const Point o = s.Origin();
@@ -228,25 +219,10 @@ class WindowTest : public ::testing::Test {
                                        expected);
     }
 
-    // The frame beneath, and over it what an overlay element painted through the colour key.
-    std::function<Rgb(int, int)> ElementOverFrame(const layout::Rect& rect,
-                                                  const std::function<void(cairo_t*)>& paint) {
-        SurfacePtr keyed = AdoptSurface(RenderKeyed(rect.width, rect.height, paint));
-        return [this, keyed, rect](int x, int y) {
-            const Argb p = PixelAt(keyed.get(), x - rect.x, y - rect.y);
-            return p.a != 0 ? Rgb{p.r, p.g, p.b} : FrameAt(x, y);
-        };
+    Expected LabelOverFrame(const layout::Rect& rect, const std::string& text) {
+        return pixels.Label(rect, text);
     }
-    std::function<Rgb(int, int)> LabelOverFrame(const layout::Rect& rect, const std::string& text) {
-        return ElementOverFrame(rect, [text, rect](cairo_t* cr) {
-            CStaticEx label;
-            label.m_strText = text;
-            label.Paint(cr, rect.width, rect.height);
-        });
-    }
-    std::function<Rgb(int, int)> JustFrame() {
-        return [this](int x, int y) { return FrameAt(x, y); };
-    }
+    Expected JustFrame() { return pixels.JustFrame(); }
 
     // Shows the screen until it matches; answers the last count of differing pixels.
     int WaitForPixels(Session& s, const layout::Rect& rect, const std::function<Rgb(int, int)>& expected) {
@@ -265,8 +241,7 @@ class WindowTest : public ::testing::Test {
     }
 
     platform::ScriptedPresenter boxes;
-    SurfacePtr frame;
-    SurfacePtr closeButton;
+    WindowPixels pixels;
     std::atomic<int> resumeWrites{0};
     std::atomic<int> readyCalls{0};
     std::atomic<bool> ended{false};  // the window's run is over
@@ -291,14 +266,7 @@ TEST_F(WindowTest, OpensCentredWithFramePageSquareAndCloseButtonButNoProgress) {
                 << "transparent corner " << p.x;
         }
         EXPECT_EQ(Mismatches(s, layout::kPage, [](int, int) { return kPageSquare; }), 0);
-        const layout::Rect button = layout::kCloseButton;
-        EXPECT_EQ(Mismatches(s, button,
-                             ElementOverFrame(button,
-                                              [&](cairo_t* cr) {
-                                                  cairo_set_source_surface(cr, closeButton.get(), 0, 0);
-                                                  cairo_paint(cr);
-                                              })),
-                  0);
+        EXPECT_EQ(Mismatches(s, layout::kCloseButton, pixels.CloseButton()), 0);
         for (const layout::Rect& r :
              {layout::kProgressBar, layout::kStatusText, layout::kPhaseCaption, layout::kPercentText}) {
             EXPECT_EQ(Mismatches(s, r, JustFrame()), 0)
@@ -442,7 +410,7 @@ TEST_F(WindowTest, DraggingTheFrameMovesTheWindowWithItsPageAndButton) {
         EXPECT_EQ(WaitForPixels(s, layout::kPage, [](int, int) { return Rgb{0x2e, 0x8b, 0x57}; }), 0);
         EXPECT_EQ(s.screen.Pixel(last.x + 30, last.y + 300), FrameAt(30, 300));
         EXPECT_EQ(s.screen.Pixel(last.x + layout::kCloseButton.x + 22, last.y + layout::kCloseButton.y + 23),
-                  RgbOf(closeButton.get(), 22, 23));
+                  RgbOf(pixels.closeButton.get(), 22, 23));
     });
 }
 

@@ -89,7 +89,7 @@ cairo_surface_t* Frame() {
     cairo_set_line_width(cr, 2);
     SetRgb(cr, kGold);
     cairo_stroke(cr);
-    RoundedRect(cr, px + 7.5, py + 7.5, pw - 15, ph - 15, pr - 6);
+    RoundedRect(cr, px + 4.5, py + 4.5, pw - 9, ph - 9, pr - 4);
     cairo_set_line_width(cr, 1);
     SetRgb(cr, kInnerLine);
     cairo_stroke(cr);
