@@ -144,30 +144,41 @@ TEST_F(LauncherWindow, ClickOnTheCloseButtonEndsTheLauncher) {
         << ReadFile(log);
 }
 
-TEST_F(LauncherWindow, ClickOnATransparentCornerDoesNotReachTheLauncher) {
+TEST_F(LauncherWindow, ClicksOnTransparentCornersGoToTheWindowBelow) {
     screen.CreateCatcher();  // below everything, the launcher's window will open over it
     auto launcher = Start();
     const unsigned long window = WaitForWindow(*launcher);
     ASSERT_NE(window, 0u) << launcher->Stderr();
     const Point o = Origin(window);
-    EXPECT_TRUE(Click({o.x + 2, o.y + 523}));
+    EXPECT_TRUE(Click({o.x + 30, o.y + 300}));  // opaque frame: the launcher takes it
+    EXPECT_TRUE(Click({o.x + 2, o.y + 523}));   // the transparent corners: the window below does
+    EXPECT_TRUE(Click({o.x + 974, o.y + 1}));
     std::vector<Point> presses;
     EXPECT_TRUE(WaitFor([&] {
-        presses = screen.CatcherPresses();
-        return !presses.empty();
+        for (const Point p : screen.CatcherPresses()) {
+            presses.push_back(p);
+        }
+        return presses.size() >= 2;
     }));
-    EXPECT_EQ(presses, (std::vector<Point>{{o.x + 2, o.y + 523}}));
+    EXPECT_EQ(presses, (std::vector<Point>{{o.x + 2, o.y + 523}, {o.x + 974, o.y + 1}}));
+    EXPECT_EQ(Origin(window), o);  // a click without a move drags nothing
     EXPECT_TRUE(launcher->Running());
 }
 
-TEST_F(LauncherWindow, DraggingTheFrameMovesTheWindowAndTheCloseButtonWithIt) {
+TEST_F(LauncherWindow, DraggingTheFrameMovesTheWindowWithItsPageAndCloseButton) {
+    ServePackageStoppingHalfway();
     auto launcher = Start();
     const unsigned long window = WaitForWindow(*launcher);
     ASSERT_NE(window, 0u) << launcher->Stderr();
     const Point o = Origin(window);
+    const Expected page = WindowPixels::Solid({0x2e, 0x8b, 0x57});
+    ASSERT_EQ(WaitForPixels(o, layout::kPage, page), 0);
+
     EXPECT_TRUE(Drag(xvfb.display(), {o.x + 200, o.y + 420}, {o.x + 200 - 140, o.y + 420 + 90}));
     const Point moved{o.x - 140, o.y + 90};
     EXPECT_TRUE(WaitFor([&] { return Origin(window) == moved; }));
+    EXPECT_EQ(WaitForPixels(moved, layout::kPage, page), 0);
+    EXPECT_EQ(Mismatches(screen, moved, {20, 20, 300, 150}, pixels.JustFrame()), 0);
     // The close button went along: a click where it is now closes the launcher.
     EXPECT_TRUE(Click({moved.x + layout::kCloseButton.x + 22, moved.y + layout::kCloseButton.y + 23}));
     EXPECT_EQ(launcher->Wait(), 0) << launcher->Stderr();

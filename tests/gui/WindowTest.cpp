@@ -56,8 +56,6 @@ class GtkOnXvfb : public ::testing::Environment {
 
 [[maybe_unused]] auto* const g_environment = ::testing::AddGlobalTestEnvironment(new GtkOnXvfb);
 
-const Point kCentred{(Xvfb::kWidth - layout::kWindow.width) / 2,
-                     (Xvfb::kHeight - layout::kWindow.height) / 2};
 
 Point Offset(Point p, int dx, int dy) {
     return {p.x + dx, p.y + dy};
@@ -255,28 +253,6 @@ class WindowTest : public ::testing::Test {
     std::vector<std::string> opened;
 };
 
-// Everything the overlay can show at start: the page square, the close button, no progress.
-TEST_F(WindowTest, OpensCentredWithFramePageSquareAndCloseButtonButNoProgress) {
-    Run([&](Session& s) {
-        EXPECT_EQ(s.Origin(), kCentred);
-        const layout::Rect whole = layout::kWindow;
-        const Screenshot shot = s.screen.Grab(kCentred.x, kCentred.y, whole.width, whole.height);
-        for (const Point p : {Point{0, 0}, Point{975, 0}, Point{0, 525}, Point{975, 525}, Point{3, 3}}) {
-            EXPECT_EQ(shot.At(kCentred.x + p.x, kCentred.y + p.y), (Rgb{0, 0, 0}))
-                << "transparent corner " << p.x;
-        }
-        EXPECT_EQ(Mismatches(s, layout::kPage, [](int, int) { return kPageSquare; }), 0);
-        EXPECT_EQ(Mismatches(s, layout::kCloseButton, pixels.CloseButton()), 0);
-        for (const layout::Rect& r :
-             {layout::kProgressBar, layout::kStatusText, layout::kPhaseCaption, layout::kPercentText}) {
-            EXPECT_EQ(Mismatches(s, r, JustFrame()), 0)
-                << "a progress element shows at " << r.x << "," << r.y;
-        }
-        // The frame's own pixels, premultiplied, outside the overlay's elements.
-        EXPECT_EQ(Mismatches(s, {20, 20, 300, 150}, JustFrame()), 0);
-    });
-}
-
 TEST_F(WindowTest, DownloadShowsTheBarAboutThePercentTheCaptionAndThePercentText) {
     Run([&](Session& s) {
         // The first report at 0% keeps the template's "0%" and shows an all-grey bar.
@@ -303,21 +279,6 @@ TEST_F(WindowTest, DownloadShowsTheBarAboutThePercentTheCaptionAndThePercentText
                                       layout::kStatusText.right() - layout::kPercentText.right(),
                                       layout::kStatusText.height};
         EXPECT_EQ(Mismatches(s, statusOnly, JustFrame()), 0);
-    });
-}
-
-TEST_F(WindowTest, FinishedRunLeavesTheStatusTextAlone) {
-    Run([&](Session& s) {
-        s.worker->ShowProgress("", "5/10", 50, 0);
-        s.worker->ShowProgressState();
-        EXPECT_EQ(
-            WaitForPixels(s, layout::kPhaseCaption, LabelOverFrame(layout::kPhaseCaption, "正在解压：")), 0);
-
-        s.worker->ShowProgress("更新已完成", "", 0, 0);
-        s.worker->ShowMessageState();
-        EXPECT_EQ(WaitForPixels(s, layout::kStatusText, LabelOverFrame(layout::kStatusText, "更新已完成")),
-                  0);
-        EXPECT_EQ(WaitForPixels(s, layout::kProgressBar, JustFrame()), 0);
     });
 }
 
@@ -366,52 +327,6 @@ TEST_F(WindowTest, CloseButtonEndsTheRunEvenWhenReleasedElsewhere) {
     EXPECT_LT(stop, destroyed);
     EXPECT_NE(log.find("] Laucher Stop\n", stop), std::string::npos);
     EXPECT_NE(log.find("] wnd destory\n", destroyed), std::string::npos);
-}
-
-TEST_F(WindowTest, ClicksOnTransparentPixelsGoToTheWindowBelow) {
-    Run([&](Session& s) {
-        s.screen.CreateCatcher();
-        const Point o = s.Origin();
-        auto click = [&](Point p) {
-            EXPECT_TRUE(
-                Xdotool(s.Display(), {"mousemove", std::to_string(p.x), std::to_string(p.y), "click", "1"}));
-        };
-        click(Offset(o, 30, 300));  // opaque frame: the launcher takes it
-        click(Offset(o, 1, 1));     // the transparent corners: the window below does
-        click(Offset(o, 974, 524));
-        std::vector<Point> presses;
-        EXPECT_TRUE(WaitFor([&] {
-            for (const Point p : s.screen.CatcherPresses()) {
-                presses.push_back(p);
-            }
-            return presses.size() >= 2;
-        }));
-        EXPECT_EQ(presses, (std::vector<Point>{Offset(o, 1, 1), Offset(o, 974, 524)}));
-        EXPECT_EQ(s.Origin(), o);  // clicks without a move drag nothing
-    });
-}
-
-TEST_F(WindowTest, DraggingTheFrameMovesTheWindowWithItsPageAndButton) {
-    entryUrl = WritePage(
-        "green.html",
-        "<html><body style='margin:0;background:#2e8b57' onload=\"document.title='ready'\"></body></html>");
-    Run([&](Session& s) {
-        s.worker->InitWebBrower();
-        ASSERT_TRUE(s.WaitForTitle("ready"));
-        const Point before = s.Origin();
-        EXPECT_TRUE(Drag(s.Display(), Offset(before, 30, 300), Offset(before, 30 + 120, 300 - 70)));
-        const Point after = Offset(before, 120, -70);
-        EXPECT_TRUE(WaitFor([&] { return s.Origin() == after; })) << s.Origin().x << "," << s.Origin().y;
-        // A press on a progress element's place drags too (none is shown, but they never take it).
-        EXPECT_TRUE(Drag(s.Display(), Centre(after, layout::kStatusText),
-                         Offset(Centre(after, layout::kStatusText), -20, 10)));
-        const Point last = Offset(after, -20, 10);
-        EXPECT_TRUE(WaitFor([&] { return s.Origin() == last; }));
-        EXPECT_EQ(WaitForPixels(s, layout::kPage, [](int, int) { return Rgb{0x2e, 0x8b, 0x57}; }), 0);
-        EXPECT_EQ(s.screen.Pixel(last.x + 30, last.y + 300), FrameAt(30, 300));
-        EXPECT_EQ(s.screen.Pixel(last.x + layout::kCloseButton.x + 22, last.y + layout::kCloseButton.y + 23),
-                  RgbOf(pixels.closeButton.get(), 22, 23));
-    });
 }
 
 TEST_F(WindowTest, CancelFromTheWorkerEndsTheRunAndLaterCallsDoNothing) {
