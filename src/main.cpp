@@ -6,14 +6,18 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/CWebApp.h"
 #include "core/CrashDumpFilter.h"
 #include "platform/MessageBox.h"
 #include "telemetry/ReportingSession.h"
+#include "ui/CWebBrowserHelper.h"
+#include "ui/CWebDlg.h"
 #include "ui/ConsoleWindow.h"
 #include "ui/GtkMessagePresenter.h"
+#include "ui/WindowIdentity.h"
 #include "update/CGameRemoteConfig.h"
 
 int main(int argc, char** argv) {
@@ -21,8 +25,10 @@ int main(int argc, char** argv) {
     // The whole command line goes on to the game, so keep it before GTK takes its options out.
     std::vector<std::string> args(argv, argv + argc);
 
+    window_identity::Prepare();
     std::unique_ptr<GtkMessagePresenter> boxes;
-    if (gtk_init_check(&argc, &argv)) {
+    const bool display = gtk_init_check(&argc, &argv);
+    if (display) {
         boxes = std::make_unique<GtkMessagePresenter>();
         platform::SetMessagePresenter(boxes.get());
     }
@@ -43,6 +49,19 @@ int main(int argc, char** argv) {
     };
     seams.installCrashFilter = [](const std::string& prefix) { InstallCrashDumpFilter(prefix); };
     seams.restoreCrashFilter = [] { RestoreCrashDumpFilter(); };
+    if (display) {
+        seams.applyBrowserEmulation = [] { CWebBrowserHelper::GetInstance().FixBrowserVersion(); };
+        seams.runMainWindow = [](CWebApp&) {
+            CWebDlg::Seams window;  // the page bridge plugs in here too
+            window.startUpdateWorker = [](std::shared_ptr<MainWindow> link) {
+                // Detached: it may still run when the launcher exits; it keeps the window's link.
+                std::thread([link] { CGameRemoteConfig::GetInstance().InitRemoteConfig(link.get()); }).detach();
+            };
+            window.writeResumeRecord = [] { CGameRemoteConfig::GetInstance().WriteResumeRecord(); };
+            window.overlay.entryUrl = [] { return CGameRemoteConfig::GetInstance().GetEntryUrl(); };
+            CWebDlg(std::move(window)).DoModal();
+        };
+    }
 
     CWebApp app(std::move(args), std::move(seams));
     const int code = app.Run();
