@@ -1,7 +1,7 @@
 #pragma once
 // Shortcuts. Where Windows saves a shell link (.lnk) with a target and arguments, this writes a
 // freedesktop desktop entry: Type=Application, Name, and Exec = the quoted target followed by
-// the arguments, with mode 0755 so that file managers trust it.
+// the arguments, with mode 0755 so that file managers trust it, and the program's window class.
 
 #include <cstdint>
 #include <string>
@@ -12,6 +12,9 @@ struct ShellLink {
     std::string name;       // what menus and the desktop show
     std::string target;     // the program
     std::string arguments;  // appended to the command line as written ("/uninstall")
+    // The class of the window the program opens (StartupWMClass), so that the desktop ties that
+    // window to this entry; empty: not written.
+    std::string windowClass = {};
 };
 
 // The whole file content for link.

@@ -8,6 +8,7 @@
 
 #include "core/DataPaths.h"
 #include "core/Logger.h"
+#include "core/ProductConstants.h"
 #include "platform/Env.h"
 #include "platform/Executable.h"
 #include "platform/FileSystem.h"
@@ -121,7 +122,9 @@ void CGameRemoteConfig::CreateLink(const std::string& target, const std::string&
     if (name.size() > DataPaths::kShortcutExtension.size()) {
         name.resize(name.size() - DataPaths::kShortcutExtension.size());
     }
-    if (const std::uint32_t error = platform::SaveShellLink(linkPath, {name, target, arguments})) {
+    // Every link starts the launcher copy, whose window carries the game title as its class.
+    const platform::ShellLink link{name, target, arguments, std::string(ProductConstants::kGameTitle)};
+    if (const std::uint32_t error = platform::SaveShellLink(linkPath, link)) {
         LOG_ERROR(kCreateLink, fmt::sprintf("CreateLink ret:%d hRes:%d", error, HresultFromWin32(error)));
         return;
     }

@@ -258,8 +258,8 @@ TEST_F(UpdatePipeline, FirstInstallEndToEnd) {
     EXPECT_EQ(RegistryText("InstallPath"), data);
     EXPECT_EQ(ReadFile(data + "/Valdrune"), "launcher executable bytes");
     EXPECT_EQ(ReadFile(data + "/libvaldrune-webext.so"), "page bridge bytes");
-    const platform::ShellLink play{"Valdrune", data + "/Valdrune", ""};
-    const platform::ShellLink uninstall{"Valdrune-卸载", data + "/Valdrune", "/uninstall"};
+    const platform::ShellLink play{"Valdrune", data + "/Valdrune", "", "Valdrune"};
+    const platform::ShellLink uninstall{"Valdrune-卸载", data + "/Valdrune", "/uninstall", "Valdrune"};
     EXPECT_EQ(ReadFile(startMenu + "/Valdrune.desktop"), platform::DesktopEntryText(play));
     EXPECT_EQ(ReadFile(startMenu + "/Valdrune-卸载.desktop"), platform::DesktopEntryText(uninstall));
     EXPECT_EQ(ReadFile(world.home() + "/Desktop/Valdrune.desktop"), platform::DesktopEntryText(play));
@@ -310,7 +310,7 @@ TEST_F(UpdatePipeline, AnInstalledClientAtTheMinimumIsOnlyRegistered) {
     EXPECT_EQ(RegistryText("DisplayName"), "Valdrune");  // every value overwritten
     EXPECT_EQ(RegistryText("InstallPath"), data);
     EXPECT_EQ(ReadFile(world.home() + "/Desktop/Valdrune.desktop"),
-              platform::DesktopEntryText({"Valdrune", data + "/Valdrune", ""}));
+              platform::DesktopEntryText({"Valdrune", data + "/Valdrune", "", "Valdrune"}));
     EXPECT_FALSE(fs::exists(startMenu));
     EXPECT_EQ(ReadFile(VersionFile()), "1.0.0.5\r\nignored second line");  // never written on this path
 }

@@ -129,6 +129,8 @@ TEST(ShellLinkFile, DesktopEntryWithQuotedTargetAndArguments) {
               "Exec=\"/home/p/.local/share/zavo-drevoline/Valdrune\" /uninstall\n");
     // Quotes, dollars, backquotes and backslashes are escaped inside the quotes (and the
     // backslashes once more for the file's own escaping); "%" is doubled.
+    EXPECT_EQ(DesktopEntryText({"Valdrune", "/x/Valdrune", "", "Valdrune"}),
+              "[Desktop Entry]\nType=Application\nName=Valdrune\nExec=\"/x/Valdrune\"\nStartupWMClass=Valdrune\n");
     EXPECT_EQ(DesktopEntryText({"a\nb", "/o d/$x`\"\\100%", ""}),
               "[Desktop Entry]\nType=Application\nName=a\\nb\nExec=\"/o d/\\\\$x\\\\`\\\\\"\\\\\\\\100%%\"\n");
 

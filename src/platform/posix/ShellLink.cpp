@@ -49,10 +49,14 @@ std::string DesktopEntryText(const ShellLink& link) {
     if (!link.arguments.empty()) {
         exec += " " + EscapeFieldCodes(link.arguments);
     }
-    return "[Desktop Entry]\n"
-           "Type=Application\n"
-           "Name=" + EscapeValue(link.name) + "\n"
-           "Exec=" + EscapeValue(exec) + "\n";
+    std::string text = "[Desktop Entry]\n"
+                       "Type=Application\n"
+                       "Name=" + EscapeValue(link.name) + "\n"
+                       "Exec=" + EscapeValue(exec) + "\n";
+    if (!link.windowClass.empty()) {
+        text += "StartupWMClass=" + EscapeValue(link.windowClass) + "\n";
+    }
+    return text;
 }
 
 std::uint32_t SaveShellLink(const std::string& path, const ShellLink& link) {
