@@ -62,7 +62,7 @@ MainWindowLink::MainWindowLink(CWebDlg* window, std::shared_ptr<WindowThread> wi
 
 void MainWindowLink::ShowProgress(const std::string& status, const std::string& percentText, int percent,
                                   int downloading) {
-    if (m_overlay) {
+    if (m_overlay && m_repeats.ShowProgressChanges(status, percent, downloading)) {
         m_windowThread->Send([&, overlay = m_overlay.get()] {
             overlay->ShowProgress(status, percentText, percent, downloading);
         });
@@ -70,13 +70,13 @@ void MainWindowLink::ShowProgress(const std::string& status, const std::string& 
 }
 
 void MainWindowLink::ShowProgressState() {
-    if (m_overlay) {
+    if (m_overlay && m_repeats.StateChanges(ProgressRepeats::State::Progress)) {
         m_windowThread->Send([overlay = m_overlay.get()] { overlay->ShowProgressState(); });
     }
 }
 
 void MainWindowLink::ShowMessageState() {
-    if (m_overlay) {
+    if (m_overlay && m_repeats.StateChanges(ProgressRepeats::State::Message)) {
         m_windowThread->Send([overlay = m_overlay.get()] { overlay->ShowMessageState(); });
     }
 }

@@ -23,6 +23,7 @@
 #include "core/MainWindow.h"
 #include "ui/Artwork.h"
 #include "ui/CWebCDlg.h"
+#include "ui/ProgressRepeats.h"
 #include "ui/WindowThread.h"
 
 class CWebDlg;
@@ -51,6 +52,7 @@ class MainWindowLink final : public MainWindow {
     const std::shared_ptr<WindowThread> m_windowThread;
     const std::shared_ptr<CWebCDlg> m_overlay;  // null: the window has no overlay
     const std::function<void()> m_writeResumeRecord;
+    ProgressRepeats m_repeats;  // reports that would change nothing stay on the worker's side
 };
 
 class CWebDlg final : public MainWindow {
