@@ -9,16 +9,102 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/CImpIDispatch.h"
+#include "bridge/LoginLaunch.h"
+#include "bridge/MainWindowBridge.h"
+#include "bridge/ScriptCalls.h"
 #include "core/CWebApp.h"
 #include "core/CrashDumpFilter.h"
 #include "platform/MessageBox.h"
+#include "telemetry/BrowserInfo.h"
 #include "telemetry/ReportingSession.h"
 #include "ui/CWebBrowserHelper.h"
 #include "ui/CWebDlg.h"
 #include "ui/ConsoleWindow.h"
 #include "ui/GtkMessagePresenter.h"
+#include "ui/PageBridge.h"
+#include "ui/ScriptChannel.h"
 #include "ui/WindowIdentity.h"
 #include "update/CGameRemoteConfig.h"
+
+namespace {
+
+// The page's calls, as the page bridge hands them over, answered by the application's
+// automation object (m_pDispatch of the application).
+class DispatchAdapter final : public ScriptDispatcher {
+public:
+    explicit DispatchAdapter(CImpIDispatch& dispatch) : m_dispatch(dispatch) {}
+    int Lookup(const std::string& name) override { return LookUpScriptName(m_dispatch, name).value_or(-1); }
+    ScriptValue Invoke(int id, const std::vector<std::string>& args) override {
+        return InvokeScriptMember(m_dispatch, id, args);
+    }
+
+private:
+    CImpIDispatch& m_dispatch;
+};
+
+// What the game launch does to the window, through the link that stays safe to use from any
+// thread (the launch runs on whichever thread completed login and readiness). Weak: the window
+// owns its link, and a window that is gone has nothing left to hide or end.
+class WindowForLaunch final : public LaunchWindow {
+public:
+    void HideMainWindow() override {
+        if (auto link = m_link.lock()) {
+            link->ShowWindow(false);
+        }
+    }
+    void Cancel() override {
+        if (auto link = m_link.lock()) {
+            link->Cancel();
+        }
+    }
+    std::weak_ptr<MainWindowLink> m_link;
+};
+
+// The login and the launch with everything they talk to. Shared with the window's seams: the
+// update worker may still reach them through the window after the window has closed.
+struct LaunchWiring {
+    WindowForLaunch window;
+    LoginLaunch login;
+    MainWindowBridge bridge;  // what the page's automation object reaches
+
+    LaunchWiring() : login(Settings(), window) { bridge.SetOverlay(&login); }
+
+    static LaunchSettings Settings() {
+        LaunchSettings settings = LaunchSettings::FromCurrentApp();
+        settings.customParameters = [] { return CGameRemoteConfig::GetInstance().GetCustomParameters(); };
+        settings.firstInstall = [] { return g_bFirstInstall.load(); };
+        return settings;
+    }
+};
+
+void RunWindow(CImpIDispatch& dispatch) {
+    auto wiring = std::make_shared<LaunchWiring>();
+    DispatchAdapter adapter(dispatch);
+    ScriptChannel channel(adapter);  // before the first page, which asks for it at once
+    page_bridge::SetExtensionDataSource([&channel] { return channel.ExtensionData(); });
+    dispatch.SetMainWindow(&wiring->bridge);
+
+    CWebDlg::Seams seams;
+    seams.startUpdateWorker = [](std::shared_ptr<MainWindow> link) {
+        // Detached: it may still run when the launcher exits; it keeps the window's link.
+        std::thread([link] { CGameRemoteConfig::GetInstance().InitRemoteConfig(link.get()); }).detach();
+    };
+    seams.writeResumeRecord = [] { CGameRemoteConfig::GetInstance().WriteResumeRecord(); };
+    seams.overlay.entryUrl = [] { return CGameRemoteConfig::GetInstance().GetEntryUrl(); };
+    seams.linkCreated = [wiring](std::shared_ptr<MainWindowLink> link) { wiring->window.m_link = link; };
+    seams.overlay.onReady = [wiring] { wiring->login.SetReady(); };
+    seams.overlay.javascriptToCpp = [wiring](const std::string& method, const std::string& parameters) {
+        return wiring->login.JavascriptToCPLUSPLUS(method, parameters);
+    };
+
+    CWebDlg(std::move(seams)).DoModal();
+
+    dispatch.SetMainWindow(nullptr);
+    page_bridge::SetExtensionDataSource({});
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     BlockCloseSignals();
@@ -33,33 +119,32 @@ int main(int argc, char** argv) {
         platform::SetMessagePresenter(boxes.get());
     }
 
+    BrowserInfo::SetVersionProvider([] { return CWebBrowserHelper::GetInstance().GetBrowserVersion(); });
     // Reports go to the operator's server from here on; at the end the last ones get up to 3 s.
-    // No window loop runs yet, so the report engine has an event thread of its own.
+    // The report engine has an event thread of its own: the window thread may be blocked for the
+    // game's whole life when the launch runs there.
     auto reports = std::make_unique<ReportingSession>();
 
+    // The page's automation object (the application's m_pDispatch), made and deleted by start-up.
+    std::unique_ptr<CImpIDispatch> dispatch;
+
     CWebApp::Seams seams;
-    seams.runMainWindow = [](CWebApp& app) {
-        RunConsoleWindow(app, {
-                                  .runUpdate = [](MainWindow& window) {
-                                      CGameRemoteConfig::GetInstance().InitRemoteConfig(&window);
-                                  },
-                                  .writeResumeRecord = [] { CGameRemoteConfig::GetInstance().WriteResumeRecord(); },
-                                  .entryUrl = [] { return CGameRemoteConfig::GetInstance().GetEntryUrl(); },
-                              });
-    };
     seams.installCrashFilter = [](const std::string& prefix) { InstallCrashDumpFilter(prefix); };
     seams.restoreCrashFilter = [] { RestoreCrashDumpFilter(); };
+    seams.createScriptBridge = [&dispatch] { dispatch = std::make_unique<CImpIDispatch>(); };
+    seams.destroyScriptBridge = [&dispatch] { dispatch.reset(); };
     if (display) {
         seams.applyBrowserEmulation = [] { CWebBrowserHelper::GetInstance().FixBrowserVersion(); };
-        seams.runMainWindow = [](CWebApp&) {
-            CWebDlg::Seams window;  // the page bridge plugs in here too
-            window.startUpdateWorker = [](std::shared_ptr<MainWindow> link) {
-                // Detached: it may still run when the launcher exits; it keeps the window's link.
-                std::thread([link] { CGameRemoteConfig::GetInstance().InitRemoteConfig(link.get()); }).detach();
-            };
-            window.writeResumeRecord = [] { CGameRemoteConfig::GetInstance().WriteResumeRecord(); };
-            window.overlay.entryUrl = [] { return CGameRemoteConfig::GetInstance().GetEntryUrl(); };
-            CWebDlg(std::move(window)).DoModal();
+        seams.runMainWindow = [&dispatch](CWebApp&) { RunWindow(*dispatch); };
+    } else {
+        seams.runMainWindow = [](CWebApp& app) {
+            RunConsoleWindow(app, {
+                                      .runUpdate = [](MainWindow& window) {
+                                          CGameRemoteConfig::GetInstance().InitRemoteConfig(&window);
+                                      },
+                                      .writeResumeRecord = [] { CGameRemoteConfig::GetInstance().WriteResumeRecord(); },
+                                      .entryUrl = [] { return CGameRemoteConfig::GetInstance().GetEntryUrl(); },
+                                  });
         };
     }
 

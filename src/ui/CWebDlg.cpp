@@ -164,6 +164,9 @@ void CWebDlg::OnCreate() {
     m_pWebCDlg = std::make_shared<CWebCDlg>(m_seams.overlay, m_windowThread);
     gtk_container_add(GTK_CONTAINER(m_window), m_pWebCDlg->Create());
     m_link = std::make_shared<MainWindowLink>(this, m_windowThread, m_pWebCDlg, m_seams.writeResumeRecord);
+    if (m_seams.linkCreated) {
+        m_seams.linkCreated(m_link);
+    }
 }
 
 void CWebDlg::OnInitDialog() {

@@ -64,6 +64,9 @@ class CWebDlg final : public MainWindow {
         // Writes the download resume record (CGameRemoteConfig::WriteResumeRecord). Called on the
         // thread that ends the window, and again when the window is destroyed.
         std::function<void()> writeResumeRecord;
+        // Hands over the window's link as soon as it exists (the game launch hides and ends the
+        // window through it, from whichever thread launched).
+        std::function<void(std::shared_ptr<MainWindowLink> link)> linkCreated;
         CWebCDlg::Seams overlay;
         // The embedded pictures; tests point them elsewhere.
         std::string_view frameResource = artwork::kFrame;

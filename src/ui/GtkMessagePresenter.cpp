@@ -52,8 +52,9 @@ int GtkMessagePresenter::Present(const platform::MessageBoxRequest& request) {
     }
     CrossThreadBox box;
     box.request = &request;
-    g_main_context_invoke(
-        nullptr,
+    // Always queued: g_main_context_invoke would run the dialog right here, on the wrong thread,
+    // whenever the window thread happens not to be iterating its loop.
+    g_idle_add(
         [](gpointer data) -> gboolean {
             auto* b = static_cast<CrossThreadBox*>(data);
             const int answer = RunDialog(*b->request);
