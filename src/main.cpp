@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
     };
     seams.installCrashFilter = [](const std::string& prefix) { InstallCrashDumpFilter(prefix); };
     seams.restoreCrashFilter = [] { RestoreCrashDumpFilter(); };
+    seams.removeRegistries = [] { CGameRemoteConfig::GetInstance().RemoveRegisties(); };
 
     CWebApp app(std::move(args), std::move(seams));
     const int code = app.Run();
