@@ -25,9 +25,8 @@ struct CWebAppSeams {
     std::function<void(CWebApp&)> runMainWindow;
     std::function<void()> removeRegistries;  // the uninstall's removal of the two registry keys
     // Starts the removal of the data folder for when this process has ended.
-    std::function<void(const std::string& dataDir)> deleteDataFolderAfterExit = [](const std::string& dataDir) {
-        platform::DeleteFolderAfterExit(dataDir);
-    };
+    std::function<void(const std::string& dataDir)> deleteDataFolderAfterExit =
+        [](const std::string& dataDir) { platform::DeleteFolderAfterExit(dataDir); };
     std::string procRoot = "/proc";  // where the running processes are listed
 };
 

@@ -30,7 +30,9 @@ constexpr const char* kUninstallSuccess = "&error_msg=game%20unintall%20success"
 const std::string kUninstallKey(ProductConstants::kUninstallKey);
 const std::string kClassKey = "zavo-drevoline";
 
-bool Printed(const ChildProcess& p, const std::string& text) { return p.Stdout().find(text) != std::string::npos; }
+bool Printed(const ChildProcess& p, const std::string& text) {
+    return p.Stdout().find(text) != std::string::npos;
+}
 
 bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -54,7 +56,8 @@ protected:
                          "\nClientVersion=1.0.0.1\nClientMiniUpdateVersion=1.0.0.1\nClientDownloadUrl=" +
                          server.PackageUrl() + "\nClient32DownloadUrl=" + server.PackageUrl() + "\n");
         ChildProcess launcher(LauncherOptions(world, exe));
-        ASSERT_TRUE(WaitFor([&] { return Printed(launcher, "更新已完成"); })) << launcher.Stdout() << launcher.Stderr();
+        ASSERT_TRUE(WaitFor([&] { return Printed(launcher, "更新已完成"); }))
+            << launcher.Stdout() << launcher.Stderr();
         launcher.Signal(SIGTERM);
         ASSERT_EQ(launcher.Wait(), 0);
         ASSERT_TRUE(Installed());
@@ -209,7 +212,8 @@ TEST_F(UninstallProcess, AnotherLauncherOrARunningGameRefusesWithoutAsking) {
     MakeDirs(world.root() + "/bin");
     fs::copy_file("/bin/sleep", game);
     ChildProcess running({{game, "600"}, world.Environment(), {}, {}});
-    ASSERT_TRUE(WaitFor([&] { return ReadFile("/proc/" + std::to_string(running.pid()) + "/comm") == "zavo.exe\n"; }));
+    const std::string comm = "/proc/" + std::to_string(running.pid()) + "/comm";
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(comm) == "zavo.exe\n"; }));
     ChildProcess uninstall(Uninstall(installed(), "y\n"));
     EXPECT_EQ(uninstall.Wait(), 0);
     EXPECT_EQ(uninstall.Stderr(), "Valdrune: 游戏正在运行,请关闭游戏后重试\n");

@@ -30,7 +30,8 @@ TEST(FolderListing, HiddenEntriesCountLinksAreNeverFoldersAndNeverListed) {
     auto entries = ListFolder(root);
     ASSERT_TRUE(entries);
     std::ranges::sort(*entries, {}, &FolderEntry::name);
-    EXPECT_EQ(*entries, (std::vector<FolderEntry>{{".hidden", false}, {"dangling", false}, {"link", false}, {"sub", true}}));
+    EXPECT_EQ(*entries,
+              (std::vector<FolderEntry>{{".hidden", false}, {"dangling", false}, {"link", false}, {"sub", true}}));
     EXPECT_TRUE(IsSymbolicLink(root + "/dangling"));
     EXPECT_FALSE(IsSymbolicLink(root + "/sub"));
     EXPECT_EQ(ListFolder(root + "/link"), std::nullopt);  // not even a link to a folder is followed
@@ -50,8 +51,8 @@ TEST(DelayedDeletion, NeverTheRootTheHomeWhatHoldsItOrAnUnclearPath) {
     fs::create_directory_symlink("/", world.root() + "/top");
     for (const std::string& path :
          {std::string(), std::string("relative/folder"), std::string("/"), std::string("//"), world.home(),
-          world.root(), world.home() + "/", world.dataHome() + "/../..", world.home() + "/.", world.home() + "//x",
-          world.root() + "/alias/home", world.root() + "/top"}) {
+          world.root(), world.home() + "/", world.dataHome() + "/../..", world.home() + "/.",
+          world.home() + "//x", world.root() + "/alias/home", world.root() + "/top"}) {
         EXPECT_TRUE(IsProtectedFolder(path)) << path;
         const auto deletion = DelayedFolderDeletion::Start(path);
         EXPECT_EQ(deletion.error(), kErrorInvalidParameter) << path;

@@ -43,8 +43,8 @@ bool IsNormalAbsolute(const std::string& path) {
 
 // True when inner is folder or lies below it.
 bool SameOrBelow(const std::string& inner, const std::string& folder) {
-    return inner == folder ||
-           (inner.size() > folder.size() && inner.compare(0, folder.size(), folder) == 0 && inner[folder.size()] == '/');
+    return inner == folder || (inner.size() > folder.size() && inner.compare(0, folder.size(), folder) == 0 &&
+                               inner[folder.size()] == '/');
 }
 
 std::optional<std::string> Resolved(const std::string& path) {
@@ -143,7 +143,8 @@ DelayedFolderDeletion DelayedFolderDeletion::Start(const std::string& folder) {
     sigfillset(&all);
     posix_spawnattr_setsigmask(&setup.attributes, &none);
     posix_spawnattr_setsigdefault(&setup.attributes, &all);
-    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&setup.attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     std::string shell = "/bin/sh";
     std::string dashC = "-c";
