@@ -131,6 +131,7 @@ int main(int argc, char** argv) {
     CWebApp::Seams seams;
     seams.installCrashFilter = [](const std::string& prefix) { InstallCrashDumpFilter(prefix); };
     seams.restoreCrashFilter = [] { RestoreCrashDumpFilter(); };
+    seams.removeRegistries = [] { CGameRemoteConfig::GetInstance().RemoveRegisties(); };
     seams.createScriptBridge = [&dispatch] { dispatch = std::make_unique<CImpIDispatch>(); };
     seams.destroyScriptBridge = [&dispatch] { dispatch.reset(); };
     if (display) {

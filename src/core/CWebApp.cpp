@@ -125,8 +125,6 @@ bool CWebApp::IsGameRunning() {
     return std::ranges::find(*names, DataPaths::kGameProcessName) != names->end();
 }
 
-void CWebApp::UnInstall() {}
-
 bool CWebApp::IsUninstallSwitch() const {
     // The whole command line after the program name, in any letter case, and nothing else.
     return m_argv.size() == 2 && EqualsIgnoringCase(m_argv[1], "/uninstall");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/DelayedDeletion.h"
 #include "platform/NamedMutex.h"
 
 // The crash dump path prefix "<data folder>/<application name>", set once at start-up.
@@ -22,6 +23,10 @@ struct CWebAppSeams {
     std::function<void()> createScriptBridge;
     std::function<void()> destroyScriptBridge;
     std::function<void(CWebApp&)> runMainWindow;
+    std::function<void()> removeRegistries;  // the uninstall's removal of the two registry keys
+    // Starts the removal of the data folder for when this process has ended.
+    std::function<void(const std::string& dataDir)> deleteDataFolderAfterExit =
+        [](const std::string& dataDir) { platform::DeleteFolderAfterExit(dataDir); };
     std::string procRoot = "/proc";  // where the running processes are listed
 };
 
@@ -49,7 +54,14 @@ public:
 
     // True when a process named exactly "zavo.exe" runs, or when the list cannot be read.
     bool IsGameRunning();
+
+    // The "/uninstall" start: asks, then removes the game client, its menu folder, desktop
+    // entry and registry keys, and leaves the data folder to be removed once the process ends.
+    // Every outcome is shown to the player.
     void UnInstall();
+    // Removes a folder with everything in it; symbolic links go as links, never followed.
+    // True when the folder itself is gone; a file that stays keeps every folder above it.
+    static bool DeleteNotNullDir(const std::string& path);
 
     // The launcher's own command line, whole, as it was started (the game receives it too).
     const std::vector<std::string>& Argv() const { return m_argv; }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -31,6 +32,25 @@ std::uint32_t CopyFile(const std::string& from, const std::string& to);
 
 // DeleteFileW: removes a file (not a folder). kErrorFileNotFound (2) when absent.
 std::uint32_t DeleteFile(const std::string& path);
+
+// True when the path itself is a symbolic link (whatever it points at, if anything).
+bool IsSymbolicLink(const std::string& path);
+
+// One entry of a folder listing.
+struct FolderEntry {
+    std::string name;
+    bool isFolder = false;  // a folder proper; a symbolic link never counts as one
+    bool operator==(const FolderEntry&) const = default;
+};
+
+// The entries of a folder in the file system's own order, hidden ones included and the two dot
+// entries left out (FindFirstFileW/FindNextFileW over "*.*"). nullopt when the folder cannot be
+// read, and when path itself is a symbolic link: a listing never leads out through one.
+std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path);
+
+// RemoveDirectoryW: removes an empty folder. kErrorDirNotEmpty (145) while it holds anything,
+// kErrorPathNotFound (3) for a symbolic link or a file, which are no folders.
+std::uint32_t RemoveDirectory(const std::string& path);
 
 // Size in bytes of a file; nullopt when it cannot be examined.
 std::optional<std::int64_t> FileSize(const std::string& path);

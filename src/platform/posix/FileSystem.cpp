@@ -1,11 +1,13 @@
 #include "platform/FileSystem.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
 
 #include "platform/ErrorCodes.h"
 
@@ -195,6 +197,52 @@ std::uint32_t DeleteFile(const std::string& path) {
         return kErrorSuccess;
     }
     return LastError();
+}
+
+bool IsSymbolicLink(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path) {
+    if (path.empty()) {
+        return std::nullopt;
+    }
+    // O_NOFOLLOW: a link put where a folder was is not listed, so nothing beyond it is reached.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::vector<FolderEntry> entries;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {  // some file systems leave the type to a stat
+            struct stat st {};
+            isFolder = ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+        }
+        entries.push_back({std::string(name), isFolder});
+    }
+    ::closedir(dir);
+    return entries;
+}
+
+std::uint32_t RemoveDirectory(const std::string& path) {
+    if (path.empty()) {
+        return kErrorPathNotFound;
+    }
+    if (::rmdir(path.c_str()) == 0) {
+        return kErrorSuccess;
+    }
+    return LastError(/*missingIsPath=*/true);
 }
 
 std::optional<std::int64_t> FileSize(const std::string& path) {

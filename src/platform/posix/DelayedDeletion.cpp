@@ -1,0 +1,203 @@
+#include "platform/DelayedDeletion.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/Env.h"
+#include "platform/ErrorCodes.h"
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+// The shell waits for the end of input on its stdin, the pipe whose write end is the trigger.
+constexpr const char* kScript = "read -r _; exec /bin/rm -rf -- \"$1\"";
+
+bool IsNormalAbsolute(const std::string& path) {
+    if (path.size() < 2 || path[0] != '/' || path.back() == '/') {
+        return false;
+    }
+    for (size_t start = 1; start <= path.size();) {
+        const size_t end = std::min(path.find('/', start), path.size());
+        const std::string_view level(path.data() + start, end - start);
+        if (level.empty() || level == "." || level == "..") {
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+// True when inner is folder or lies below it.
+bool SameOrBelow(const std::string& inner, const std::string& folder) {
+    return inner == folder || (inner.size() > folder.size() && inner.compare(0, folder.size(), folder) == 0 &&
+                               inner[folder.size()] == '/');
+}
+
+std::optional<std::string> Resolved(const std::string& path) {
+    char buffer[PATH_MAX];
+    if (::realpath(path.c_str(), buffer) == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(buffer);
+}
+
+// The home folders to keep: $HOME and the one the user database gives.
+std::vector<std::string> HomeFolders() {
+    std::vector<std::string> homes;
+    if (auto home = HomeDir()) {
+        homes.push_back(*home);
+    }
+    passwd entry {};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+        std::string home(found->pw_dir);
+        while (home.size() > 1 && home.back() == '/') {
+            home.pop_back();
+        }
+        homes.push_back(home);
+    }
+    return homes;
+}
+
+class SpawnSetup {
+public:
+    SpawnSetup() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSetup() {
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+};
+
+}  // namespace
+
+bool IsProtectedFolder(const std::string& path) {
+    if (!IsNormalAbsolute(path)) {
+        return true;
+    }
+    const auto resolved = Resolved(path);
+    if (resolved && *resolved == "/") {
+        return true;
+    }
+    for (const auto& home : HomeFolders()) {
+        if (SameOrBelow(home, path)) {
+            return true;
+        }
+        const auto resolvedHome = Resolved(home);
+        if (resolved && resolvedHome && SameOrBelow(*resolvedHome, *resolved)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+DelayedFolderDeletion DelayedFolderDeletion::Start(const std::string& folder) {
+    DelayedFolderDeletion deletion;
+    if (IsProtectedFolder(folder)) {
+        deletion.m_error = kErrorInvalidParameter;
+        return deletion;
+    }
+    // Close-on-exec: no other program this process starts may hold the trigger open.
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0) {
+        deletion.m_error = WinErrorFromErrno(errno);
+        return deletion;
+    }
+
+    SpawnSetup setup;
+    // Hidden: input is the trigger, output goes nowhere, no descriptor of the launcher is kept
+    // and the working folder is none that the removal takes.
+    posix_spawn_file_actions_adddup2(&setup.actions, pipe[0], 0);
+    posix_spawn_file_actions_addopen(&setup.actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&setup.actions, 1, 2);
+    posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
+    posix_spawn_file_actions_addchdir_np(&setup.actions, "/");
+    // Detached: a session of its own outlives the launcher's terminal, and the shell starts with
+    // no signal blocked or ignored, whatever the launcher had set.
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t all;
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&setup.attributes, &none);
+    posix_spawnattr_setsigdefault(&setup.attributes, &all);
+    posix_spawnattr_setflags(&setup.attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::string shell = "/bin/sh";
+    std::string dashC = "-c";
+    std::string script = kScript;
+    std::string name = "valdrune-uninstall";  // $0
+    std::string target = folder;              // $1
+    char* argv[] = {shell.data(), dashC.data(), script.data(), name.data(), target.data(), nullptr};
+
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, shell.c_str(), &setup.actions, &setup.attributes, argv, environ);
+    ::close(pipe[0]);
+    if (rc != 0) {
+        ::close(pipe[1]);
+        deletion.m_error = WinErrorFromErrno(rc);
+        return deletion;
+    }
+    deletion.m_pid = pid;
+    deletion.m_trigger = pipe[1];
+    return deletion;
+}
+
+DelayedFolderDeletion::DelayedFolderDeletion(DelayedFolderDeletion&& other) noexcept
+    : m_trigger(std::exchange(other.m_trigger, -1)),
+      m_pid(std::exchange(other.m_pid, -1)),
+      m_error(std::exchange(other.m_error, 0)) {}
+
+DelayedFolderDeletion& DelayedFolderDeletion::operator=(DelayedFolderDeletion&& other) noexcept {
+    if (this != &other) {
+        Release();
+        m_trigger = std::exchange(other.m_trigger, -1);
+        m_pid = std::exchange(other.m_pid, -1);
+        m_error = std::exchange(other.m_error, 0);
+    }
+    return *this;
+}
+
+DelayedFolderDeletion::~DelayedFolderDeletion() { Release(); }
+
+void DelayedFolderDeletion::Release() {
+    if (m_trigger >= 0) {
+        ::close(m_trigger);
+        m_trigger = -1;
+    }
+}
+
+void DelayedFolderDeletion::ReleaseAtExit() {
+    m_trigger = -1;  // left open on purpose: the process's end closes it
+}
+
+std::uint32_t DeleteFolderAfterExit(const std::string& folder) {
+    auto deletion = DelayedFolderDeletion::Start(folder);
+    deletion.ReleaseAtExit();
+    return deletion.error();
+}
+
+}  // namespace platform
