@@ -11,6 +11,8 @@ struct ProcessStart {
     std::string program;            // path of the executable to run
     std::vector<std::string> argv;  // the whole argument vector, argv[0] included, each element passed as given
     std::string workingDir;         // empty: the caller's
+    int stdinFd = -1;               // the child's stdin; -1: /dev/null
+    bool silent = false;            // stdout and stderr to /dev/null instead of the caller's
 };
 
 struct StartedProcess {
@@ -20,8 +22,9 @@ struct StartedProcess {
 };
 
 // Starts program as a new session leader with the caller's environment. It starts clean of the
-// caller's state: stdin from /dev/null, stdout and stderr shared, every other descriptor
-// closed, no signal blocked and every signal at its default action. Safe from any thread.
+// caller's state: stdin from /dev/null (or stdinFd), stdout and stderr shared (or silenced),
+// every other descriptor closed, no signal blocked and every signal at its default action.
+// Safe from any thread.
 StartedProcess StartProcess(const ProcessStart& start);
 
 // Blocks until the child pid has ended and reaps it. Its exit code, 128 + the signal number

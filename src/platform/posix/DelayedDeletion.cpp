@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <pwd.h>
-#include <signal.h>
-#include <spawn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,8 +15,8 @@
 
 #include "platform/Env.h"
 #include "platform/ErrorCodes.h"
+#include "platform/Process.h"
 
-extern char** environ;
 
 namespace platform {
 namespace {
@@ -75,23 +73,6 @@ std::vector<std::string> HomeFolders() {
     return homes;
 }
 
-class SpawnSetup {
-public:
-    SpawnSetup() {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
-    }
-    ~SpawnSetup() {
-        posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-};
-
 }  // namespace
 
 bool IsProtectedFolder(const std::string& path) {
@@ -127,40 +108,21 @@ DelayedFolderDeletion DelayedFolderDeletion::Start(const std::string& folder) {
         return deletion;
     }
 
-    SpawnSetup setup;
-    // Hidden: input is the trigger, output goes nowhere, no descriptor of the launcher is kept
-    // and the working folder is none that the removal takes.
-    posix_spawn_file_actions_adddup2(&setup.actions, pipe[0], 0);
-    posix_spawn_file_actions_addopen(&setup.actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&setup.actions, 1, 2);
-    posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
-    posix_spawn_file_actions_addchdir_np(&setup.actions, "/");
-    // Detached: a session of its own outlives the launcher's terminal, and the shell starts with
-    // no signal blocked or ignored, whatever the launcher had set.
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t all;
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&setup.attributes, &none);
-    posix_spawnattr_setsigdefault(&setup.attributes, &all);
-    posix_spawnattr_setflags(&setup.attributes,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    std::string shell = "/bin/sh";
-    std::string dashC = "-c";
-    std::string script = kScript;
-    std::string name = "valdrune-uninstall";  // $0
-    std::string target = folder;              // $1
-    char* argv[] = {shell.data(), dashC.data(), script.data(), name.data(), target.data(), nullptr};
-
-    pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, shell.c_str(), &setup.actions, &setup.attributes, argv, environ);
+    // Hidden and detached: input is the trigger, output goes nowhere, no descriptor of the
+    // launcher is kept, the working folder is none that the removal takes, and a session of its
+    // own outlives the launcher's terminal.
+    const StartedProcess shell = StartProcess({.program = "/bin/sh",
+                                               .argv = {"/bin/sh", "-c", kScript, "valdrune-uninstall", folder},
+                                               .workingDir = "/",
+                                               .stdinFd = pipe[0],
+                                               .silent = true});
     ::close(pipe[0]);
-    if (rc != 0) {
+    if (!shell) {
         ::close(pipe[1]);
-        deletion.m_error = WinErrorFromErrno(rc);
+        deletion.m_error = shell.error;
         return deletion;
     }
+    const int pid = shell.pid;
     deletion.m_pid = pid;
     deletion.m_trigger = pipe[1];
     return deletion;

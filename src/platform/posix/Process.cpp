@@ -37,7 +37,15 @@ StartedProcess StartProcess(const ProcessStart& start) {
     SpawnSetup setup;
     // The launcher's descriptors (its log, its instance lock, sockets of reports still in flight)
     // are nothing the child should hold: a child keeping the lock would refuse the next launcher.
-    posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
+    if (start.stdinFd >= 0) {
+        posix_spawn_file_actions_adddup2(&setup.actions, start.stdinFd, 0);
+    } else {
+        posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
+    }
+    if (start.silent) {
+        posix_spawn_file_actions_addopen(&setup.actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&setup.actions, 1, 2);
+    }
     posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
     if (!start.workingDir.empty()) {
         posix_spawn_file_actions_addchdir_np(&setup.actions, start.workingDir.c_str());
