@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "JsonText.h"
 #include "Rules.h"
 
 namespace {
@@ -144,28 +145,6 @@ private:
     unsigned long m_generation = 0;
     bool m_stopping = false;
 };
-
-std::string JsonEscape(const std::string& text) {
-    std::string out;
-    for (const unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out;
-}
 
 // One report as a JSON line: the path, the raw query exactly as sent, and the User-Agent.
 std::string ReportLine(const httplib::Request& req) {
