@@ -154,8 +154,12 @@ void CGameRemoteConfig::RegisterUpToDateInstall(MainWindow* window) {
     LOG_INFO(kInitRemoteConfig, fmt::sprintf("work_path:%s", exe));
     LOG_INFO(kInitRemoteConfig, fmt::sprintf("dest_path:%s", target));
     if (CopyLauncher(target) == 0) {
-        LOG_INFO(kInitRemoteConfig, "创建桌面快捷方式...");
-        CreateShortcuts();
+        if (m_settings.noicon.empty()) {
+            LOG_INFO(kInitRemoteConfig, "创建桌面快捷方式...");
+            CreateShortcuts();
+        } else {
+            LOG_INFO(kInitRemoteConfig, fmt::sprintf("不需要创建桌面快捷方式: noicon=%s", m_settings.noicon));
+        }
     }
     ShowMessage(window, "更新已完成");
     window->SetReady();

@@ -41,6 +41,7 @@ public:
         bool is64Bit;                // a 64-bit system downloads "ClientDownloadUrl"
         long connectTimeoutSeconds = 60;
         long stallTimeoutSeconds = 60;  // a transfer that receives nothing for this long fails
+        std::string noicon;  // nothing sets it in the launcher; non-empty: an up-to-date run makes no shortcuts
 
         Settings();
     };

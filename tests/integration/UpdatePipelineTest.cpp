@@ -315,6 +315,21 @@ TEST_F(UpdatePipeline, AnInstalledClientAtTheMinimumIsOnlyRegistered) {
     EXPECT_EQ(ReadFile(VersionFile()), "1.0.0.5\r\nignored second line");  // never written on this path
 }
 
+TEST_F(UpdatePipeline, TheNoIconSwitchKeepsAnUpToDateRunFromMakingShortcuts) {
+    WriteFile(VersionFile(), "1.0.0.5");
+    server.SetConfig(Config({.version = "1.0.0.5", .minimum = "1.0.0.5"}));
+    auto settings = Settings();
+    settings.noicon = "1";
+    RunUpdate(settings);
+
+    const std::vector<std::string> lines = Log();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), kWorker + std::string("不需要创建桌面快捷方式: noicon=1")), lines.end());
+    EXPECT_EQ(std::find(lines.begin(), lines.end(), kWorker + std::string("创建桌面快捷方式...")), lines.end());
+    EXPECT_FALSE(fs::exists(world.home() + "/Desktop/Valdrune.desktop"));
+    EXPECT_TRUE(fs::exists(world.dataDir() + "/Valdrune"));  // the copy is still made
+    EXPECT_EQ(window->Calls().back(), "SetReady");
+}
+
 TEST_F(UpdatePipeline, OnlyTheMinimumVersionDecidesWhetherToUpdate) {
     struct Case {
         const char* installed;  // nullptr: no version file
