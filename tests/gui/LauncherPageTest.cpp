@@ -236,14 +236,14 @@ bool InOrder(const std::string& text, const std::vector<std::string>& pieces) {
 }  // namespace
 
 TEST_F(LauncherPage, ExternalAnswersThePathExactNamesOnlyAndTheClientStateOnceReady) {
-    // The package download holds at its first byte until the rules are cleared, so the page
+    // The package download holds after its first byte until the rules are cleared, so the page
     // certainly asks while the client is not ready.
     ServeClient("bridge.html");
     server.SetRule(kPackagePath, "stall-after=1");
     auto launcher = Start();
     ASSERT_TRUE(WaitForWindow(*launcher)) << launcher->Stderr();
 
-    ASSERT_EQ(WaitForResult("command"), exe) << Seen() << launcher->Stderr() << launcher->Stdout();
+    ASSERT_EQ(WaitForResult("command"), exe) << Seen() << ReadFile(log);
     // Method names are exact: another spelling is answered with an empty text, and logged.
     EXPECT_EQ(WaitForResult("lowercase"), "[]");
     // A member the bridge does not have is not there, and calling it throws in the page.
@@ -282,8 +282,8 @@ TEST_F(LauncherPage, AlertAndConfirmShowTheLaunchersErrorBoxWhichHoldsThePageUnt
     // alert('x'): a box titled 提示 with the error icon, and the page waits for it.
     const unsigned long alertBox = WaitForBox();
     ASSERT_NE(alertBox, 0u) << ReadFile(log);
-    const Screenshot alertShot = Shot(alertBox);
-    EXPECT_TRUE(errorIcon.FoundIn(alertShot));
+    Screenshot alertShot = Shot(alertBox);
+    EXPECT_TRUE(WaitFor([&] { return errorIcon.FoundIn(alertShot = Shot(alertBox)); }));  // once painted
     EXPECT_FALSE(informationIcon.FoundIn(alertShot));
     EXPECT_EQ(ResultsOf("before").size(), 1u);
     EXPECT_TRUE(ResultsOf("alerted").empty()) << "the page went on while its box was open";
@@ -293,8 +293,8 @@ TEST_F(LauncherPage, AlertAndConfirmShowTheLaunchersErrorBoxWhichHoldsThePageUnt
     // confirm(text) shows the same box; its longer text makes it wider than the one of 'x'.
     const unsigned long confirmBox = WaitForBox();
     ASSERT_NE(confirmBox, 0u);
-    const Screenshot confirmShot = Shot(confirmBox);
-    EXPECT_TRUE(errorIcon.FoundIn(confirmShot));
+    Screenshot confirmShot = Shot(confirmBox);
+    EXPECT_TRUE(WaitFor([&] { return errorIcon.FoundIn(confirmShot = Shot(confirmBox)); }));
     EXPECT_GT(confirmShot.width(), alertShot.width() + 100);
     EXPECT_TRUE(ResultsOf("confirmed").empty());
     ASSERT_TRUE(CloseBox(confirmBox));
