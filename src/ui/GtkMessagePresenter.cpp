@@ -17,12 +17,38 @@ GtkMessageType MessageTypeOf(unsigned type) {
     }
 }
 
+// The desktop's picture for the box's icon; null for a box without one.
+const char* IconNameOf(unsigned type) {
+    switch (type & platform::kMbIconMask) {
+        case platform::kMbIconError: return "dialog-error";
+        case platform::kMbIconQuestion: return "dialog-question";
+        case platform::kMbIconExclamation: return "dialog-warning";
+        case platform::kMbIconInformation: return "dialog-information";
+        default: return nullptr;
+    }
+}
+
+// GTK 3 message dialogs no longer show a picture for their type; the player must still see
+// an error as an error, as the Windows box shows it.
+void ShowIcon(GtkWidget* dialog, unsigned type) {
+    const char* name = IconNameOf(type);
+    if (name == nullptr) {
+        return;
+    }
+    GtkWidget* image = gtk_image_new_from_icon_name(name, GTK_ICON_SIZE_DIALOG);
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog), image);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    gtk_widget_show(image);
+}
+
 int RunDialog(const platform::MessageBoxRequest& request) {
     const bool question = (request.type & platform::kMbTypeMask) == platform::kMbYesNo;
     GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, MessageTypeOf(request.type),
                                                question ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK, "%s",
                                                request.text.c_str());
     gtk_window_set_title(GTK_WINDOW(dialog), request.caption.c_str());
+    ShowIcon(dialog, request.type);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
     gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), question ? GTK_RESPONSE_YES : GTK_RESPONSE_OK);

@@ -1,5 +1,7 @@
 #include "GuiSupport.h"
 
+#include "Launcher.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <glib.h>
@@ -123,33 +125,89 @@ Screenshot XScreen::Grab(int x, int y, int width, int height) {
     return Screenshot(x, y, width, height, std::move(pixels));
 }
 
-unsigned long XScreen::FindWindow(const std::string& wmClass) {
+std::vector<unsigned long> XScreen::TopLevels() {
     IgnoreXErrors guard(m_impl->display);
     Window rootReturn = 0;
     Window parent = 0;
     Window* children = nullptr;
     unsigned count = 0;
-    unsigned long found = 0;
+    std::vector<unsigned long> viewable;
     if (XQueryTree(m_impl->display, m_impl->root, &rootReturn, &parent, &children, &count) == 0) {
-        return 0;
+        return viewable;
     }
-    for (unsigned i = 0; i < count && found == 0; ++i) {
+    for (unsigned i = 0; i < count; ++i) {
         XWindowAttributes attributes;
-        if (XGetWindowAttributes(m_impl->display, children[i], &attributes) == 0 ||
-            attributes.map_state != IsViewable) {
-            continue;
-        }
-        XClassHint hint{};
-        if (XGetClassHint(m_impl->display, children[i], &hint) != 0) {
-            if (hint.res_class != nullptr && wmClass == hint.res_class) {
-                found = children[i];
-            }
-            XFree(hint.res_name);
-            XFree(hint.res_class);
+        if (XGetWindowAttributes(m_impl->display, children[i], &attributes) != 0 &&
+            attributes.map_state == IsViewable) {
+            viewable.push_back(children[i]);
         }
     }
     XFree(children);
-    return found;
+    return viewable;
+}
+
+namespace {
+
+std::string ClassOf(Display* display, Window window) {
+    XClassHint hint{};
+    if (XGetClassHint(display, window, &hint) == 0) {
+        return {};
+    }
+    std::string result = hint.res_class != nullptr ? hint.res_class : "";
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+    return result;
+}
+
+std::string NameOf(Display* display, Window window) {
+    const Atom property = XInternAtom(display, "_NET_WM_NAME", False);
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    std::string name;
+    if (XGetWindowProperty(display, window, property, 0, 1024, False, utf8, &type, &format, &items, &after,
+                           &data) == Success &&
+        data != nullptr) {
+        if (type == utf8 && format == 8) {
+            name.assign(reinterpret_cast<const char*>(data), items);
+        }
+        XFree(data);
+    }
+    return name;
+}
+
+}  // namespace
+
+unsigned long XScreen::FindWindow(const std::string& wmClass) {
+    for (const unsigned long window : TopLevels()) {
+        IgnoreXErrors guard(m_impl->display);
+        if (ClassOf(m_impl->display, window) == wmClass) {
+            return window;
+        }
+    }
+    return 0;
+}
+
+unsigned long XScreen::FindWindowNamed(const std::string& name) {
+    for (const unsigned long window : TopLevels()) {
+        IgnoreXErrors guard(m_impl->display);
+        if (NameOf(m_impl->display, window) == name) {
+            return window;
+        }
+    }
+    return 0;
+}
+
+int XScreen::CountWindows(const std::string& wmClass) {
+    int count = 0;
+    for (const unsigned long window : TopLevels()) {
+        IgnoreXErrors guard(m_impl->display);
+        count += ClassOf(m_impl->display, window) == wmClass;
+    }
+    return count;
 }
 
 std::optional<Point> XScreen::Position(unsigned long window) {
@@ -161,6 +219,15 @@ std::optional<Point> XScreen::Position(unsigned long window) {
         return std::nullopt;
     }
     return Point{x, y};
+}
+
+std::optional<Extent> XScreen::Size(unsigned long window) {
+    IgnoreXErrors guard(m_impl->display);
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(m_impl->display, window, &attributes) == 0) {
+        return std::nullopt;
+    }
+    return Extent{attributes.width, attributes.height};
 }
 
 void XScreen::CreateCatcher() {
@@ -193,6 +260,17 @@ int Mismatches(XScreen& screen, Point origin, int x, int y, int width, int heigh
         }
     }
     return differ;
+}
+
+ChildProcess::Options LauncherOnDisplay(const testing_support::TempHome& world, const std::string& exe,
+                                        const std::string& display) {
+    auto options = testing_support::LauncherOptions(world, exe);
+    options.env["DISPLAY"] = display;
+    options.env["TSAN_OPTIONS"] = "ignore_noninstrumented_modules=1";
+    options.env["ASAN_OPTIONS"] = "fast_unwind_on_malloc=0";
+    options.env["LSAN_OPTIONS"] =
+        std::string("suppressions=") + VALDRUNE_SOURCE_DIR + "/tests/gui/lsan-suppressions.txt";
+    return options;
 }
 
 std::string Xprop(const std::string& display, unsigned long window, const std::string& property) {

@@ -42,6 +42,10 @@ struct Point {
     bool operator==(const Point&) const = default;
 };
 
+struct Extent {
+    int width = 0, height = 0;
+};
+
 // A rectangle of the screen as it was shown.
 class Screenshot {
   public:
@@ -78,8 +82,14 @@ class XScreen {
 
     // The first viewable top-level window whose WM_CLASS class is wmClass; 0 when none.
     unsigned long FindWindow(const std::string& wmClass);
+    // The first viewable top-level window titled name (_NET_WM_NAME, UTF-8); 0 when none.
+    unsigned long FindWindowNamed(const std::string& name);
+    // How many viewable top-level windows have the WM_CLASS class wmClass.
+    int CountWindows(const std::string& wmClass);
     // The window's top-left corner on the screen; nullopt when it is gone.
     std::optional<Point> Position(unsigned long window);
+    // The window's size; nullopt when it is gone.
+    std::optional<Extent> Size(unsigned long window);
 
     // A window over the whole screen below every other, recording the button presses it gets.
     void CreateCatcher();
@@ -87,9 +97,17 @@ class XScreen {
     std::vector<Point> CatcherPresses();
 
   private:
+    // The viewable top-level windows, bottom first.
+    std::vector<unsigned long> TopLevels();
+
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
+
+// The options that start the launcher copy exe of world on display: its sanitizer builds
+// get what they need beside GTK and WebKitGTK (see SanitizerDefaults.cpp).
+testing_support::ChildProcess::Options LauncherOnDisplay(const testing_support::TempHome& world,
+                                                         const std::string& exe, const std::string& display);
 
 // xprop's line for one property of window ("WM_CLASS(STRING) = ..."); empty when absent.
 std::string Xprop(const std::string& display, unsigned long window, const std::string& property);

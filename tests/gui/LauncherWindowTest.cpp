@@ -27,14 +27,7 @@ class LauncherWindow : public ::testing::Test {
     LauncherWindow() { server.SetRule(kConfigPath, "stall"); }
 
     std::unique_ptr<ChildProcess> Start() {
-        auto options = LauncherOptions(world, exe);
-        options.env["DISPLAY"] = xvfb.display();
-        // What a sanitizer build of the launcher needs beside GTK and WebKitGTK (SanitizerDefaults.cpp).
-        options.env["TSAN_OPTIONS"] = "ignore_noninstrumented_modules=1";
-        options.env["ASAN_OPTIONS"] = "fast_unwind_on_malloc=0";
-        options.env["LSAN_OPTIONS"] =
-            std::string("suppressions=") + VALDRUNE_SOURCE_DIR + "/tests/gui/lsan-suppressions.txt";
-        return std::make_unique<ChildProcess>(options);
+        return std::make_unique<ChildProcess>(LauncherOnDisplay(world, exe, xvfb.display()));
     }
 
     Rgb FrameAt(int x, int y) { return pixels.Frame(x, y); }

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "core/DataPaths.h"
+
 namespace fs = std::filesystem;
 
 namespace testing_support {
@@ -10,6 +12,11 @@ std::string CopyLauncherTo(const std::string& folder, const std::string& name) {
     fs::create_directories(folder);
     const std::string target = folder + "/" + name;
     fs::copy_file(VALDRUNE_EXE, target, fs::copy_options::overwrite_existing);
+    // The page's window.external is loaded from beside the executable.
+    const fs::path extension = fs::path(VALDRUNE_EXE).parent_path() / DataPaths::kWebExtensionFile;
+    if (fs::exists(extension)) {
+        fs::copy_file(extension, fs::path(folder) / DataPaths::kWebExtensionFile, fs::copy_options::overwrite_existing);
+    }
     return target;
 }
 
