@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "LogCapture.h"
+#include "GameRecord.h"
 #include "RecordingReports.h"
 #include "TempHome.h"
 #include "bridge/LoginLaunch.h"
@@ -20,52 +21,6 @@ namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
 namespace {
-
-// What the sample game recorded in zavo-launch.json: {"argv":[...],"cwd":"...","pid":N}.
-struct GameRecord {
-    Strings argv;
-    std::string cwd;
-    int pid = 0;
-};
-
-std::string JsonStringAt(const std::string& json, std::size_t& i) {
-    std::string text;
-    for (++i; i < json.size() && json[i] != '"'; ++i) {
-        if (json[i] != '\\') {
-            text += json[i];
-            continue;
-        }
-        switch (json[++i]) {
-            case 'n': text += '\n'; break;
-            case 'r': text += '\r'; break;
-            case 't': text += '\t'; break;
-            case 'u': text += static_cast<char>(std::stoi(json.substr(i + 1, 4), nullptr, 16)), i += 4; break;
-            default: text += json[i];
-        }
-    }
-    ++i;
-    return text;
-}
-
-GameRecord ReadGameRecord(const std::string& path) {
-    const std::string json = ReadFile(path);
-    GameRecord record;
-    std::size_t i = json.find("\"argv\":[");
-    if (i == std::string::npos) {
-        return record;
-    }
-    for (i += 8; i < json.size() && json[i] != ']';) {
-        if (json[i] == '"') {
-            record.argv.push_back(JsonStringAt(json, i));
-        } else {
-            ++i;
-        }
-    }
-    i = json.find("\"cwd\":", i) + 6;
-    record.cwd = JsonStringAt(json, i);
-    record.pid = std::stoi(json.substr(json.find("\"pid\":") + 6));
-    return record;
-}
 
 std::size_t LineCount(const std::string& path) {
     const std::string text = ReadFile(path);
@@ -124,7 +79,7 @@ TEST_F(GameLaunchTest, TheGameGetsTheBuiltArgvAndFolderAndTheLauncherClosesOnlyA
     int gamePidAtCancel = 0;
     bool gameGoneAtCancel = false;
     ClosingWindow window([&] {
-        gamePidAtCancel = ReadGameRecord(gameDir + "/zavo-launch.json").pid;
+        gamePidAtCancel = ReadSampleGameRecord(gameDir + "/zavo-launch.json").pid;
         gameGoneAtCancel = ::kill(gamePidAtCancel, 0) != 0 && errno == ESRCH;
         WriteFile(resumeRecord, "record");
     });
@@ -134,7 +89,7 @@ TEST_F(GameLaunchTest, TheGameGetsTheBuiltArgvAndFolderAndTheLauncherClosesOnlyA
     launch.OnLoginResult("true|tok en");  // readiness came first: the game runs inside this call
 
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-    const GameRecord game = ReadGameRecord(gameDir + "/zavo-launch.json");
+    const SampleGameRecord game = ReadSampleGameRecord(gameDir + "/zavo-launch.json");
     const Strings argv{world.dataDir() + "/Valdrune", "--from shortcut", "--parameters=tok en",
                        "--plat_extra=zone=3 mode=\"fast\"", "--luapath=D:\\lua\n"};
     EXPECT_EQ(game.argv, argv);
