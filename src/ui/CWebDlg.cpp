@@ -263,6 +263,9 @@ void CWebDlg::OnDestroy() {
 void CWebDlg::SetVisible(bool visible) {
     if (m_window != nullptr) {
         gtk_widget_set_visible(m_window, visible);
+        // The game launch may block this thread right after hiding, for the game's whole life:
+        // the request must reach the display now, not at the loop's next turn.
+        gdk_display_flush(gtk_widget_get_display(m_window));
     }
 }
 
