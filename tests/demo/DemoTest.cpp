@@ -4,7 +4,6 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <regex>
 
 #include "ChildProcess.h"
@@ -14,24 +13,14 @@
 #include "OperatorServer.h"
 #include "TempHome.h"
 #include "ZipBuilder.h"
-#include "core/DataPaths.h"
 
 using namespace gui_testing;
 using namespace testing_support;
-namespace fs = std::filesystem;
 
 namespace {
 
 constexpr Rgb kPageBorder{0xb0, 0x8d, 0x57};
 constexpr Rgb kPageBackground{0x12, 0x15, 0x1b};
-
-// The page's window.external is loaded from beside the executable: the copy takes it along.
-std::string WithPageBridge(const std::string& exe) {
-    const fs::path extension = fs::path(VALDRUNE_EXE).parent_path() / DataPaths::kWebExtensionFile;
-    fs::copy_file(extension, fs::path(exe).parent_path() / DataPaths::kWebExtensionFile,
-                  fs::copy_options::overwrite_existing);
-    return exe;
-}
 
 class Demo : public ::testing::Test {
   protected:
@@ -75,7 +64,7 @@ class Demo : public ::testing::Test {
     Xvfb xvfb;
     XScreen screen{xvfb.display()};
     TempHome world;
-    std::string exe = WithPageBridge(CopyLauncherTo(world.root() + "/app"));
+    std::string exe = CopyLauncherTo(world.root() + "/app");
     // The demo page as the tool serves it by default.
     OperatorServer server{OperatorServer::OriginPort(), {"--www", VALDRUNE_SOURCE_DIR "/tools/operator-server/www"}};
 };
