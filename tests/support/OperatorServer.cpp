@@ -119,8 +119,8 @@ std::string OperatorServer::Control(const std::string& method, const std::string
     return result->body;
 }
 
-void OperatorServer::SetRule(const std::string& path, const std::string& spec) {
-    Control("POST", "/_control/rule?path=" + EscapeQueryValue(path) + "&spec=" + EscapeQueryValue(spec));
+void OperatorServer::SetRule(const std::string& path, const std::string& ruleText) {
+    Control("POST", "/_control/rule?path=" + EscapeQueryValue(path) + "&text=" + EscapeQueryValue(ruleText));
 }
 
 void OperatorServer::ClearRules() { Control("POST", "/_control/clear"); }

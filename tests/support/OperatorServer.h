@@ -31,8 +31,8 @@ public:
     const std::string& FilesDir() const { return m_files; }  // served below /files/
     const std::string& WwwDir() const { return m_www; }      // served below /www/
 
-    // Makes a path misbehave (see tools/operator-server/Rules.h for the forms of spec).
-    void SetRule(const std::string& path, const std::string& spec);
+    // Makes a path misbehave (see tools/operator-server/Rules.h for the forms of a rule).
+    void SetRule(const std::string& path, const std::string& ruleText);
     void ClearRules();
 
     // "METHOD target range=<Range header or ->" for every request seen so far.

@@ -17,9 +17,9 @@ std::optional<size_t> Number(const std::string& text) {
 
 }  // namespace
 
-std::optional<Rule> ParseRule(const std::string& spec) {
+std::optional<Rule> ParseRule(const std::string& ruleText) {
     Rule rule;
-    std::istringstream items(spec);
+    std::istringstream items(ruleText);
     for (std::string item; std::getline(items, item, ',');) {
         const auto eq = item.find('=');
         const std::string key = item.substr(0, eq);
@@ -54,16 +54,16 @@ std::optional<std::pair<size_t, std::optional<size_t>>> ParseSingleRange(const s
     if (header.rfind(prefix, 0) != 0) {
         return std::nullopt;
     }
-    const std::string spec = header.substr(prefix.size());
-    const auto dash = spec.find('-');
-    if (dash == std::string::npos || spec.find(',') != std::string::npos) {
+    const std::string rangeText = header.substr(prefix.size());
+    const auto dash = rangeText.find('-');
+    if (dash == std::string::npos || rangeText.find(',') != std::string::npos) {
         return std::nullopt;
     }
-    const auto first = Number(spec.substr(0, dash));
+    const auto first = Number(rangeText.substr(0, dash));
     if (!first) {
         return std::nullopt;
     }
-    const std::string lastText = spec.substr(dash + 1);
+    const std::string lastText = rangeText.substr(dash + 1);
     if (lastText.empty()) {
         return std::pair{*first, std::optional<size_t>()};
     }

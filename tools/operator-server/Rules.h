@@ -19,7 +19,7 @@ struct Rule {
 
 // Items separated by commas: status=N, redirect=URL, ignore-ranges, cut=N, stall-after=N,
 // stall, rate=N, times=N. nullopt for anything else.
-std::optional<Rule> ParseRule(const std::string& spec);
+std::optional<Rule> ParseRule(const std::string& ruleText);
 
 // "bytes=N-" or "bytes=N-M" into {N, M}; nullopt for no header or any other form.
 std::optional<std::pair<size_t, std::optional<size_t>>> ParseSingleRange(const std::string& header);

@@ -4,7 +4,7 @@
 // misbehave on purpose (status, redirect, ignored ranges, a cut or stalled body, a slow rate).
 //
 //   operator-server [--port N] [--config FILE] [--files DIR] [--www DIR] [--reports FILE]
-//                   [--rule PATH SPEC]...
+//                   [--rule PATH RULE]...
 //
 // Below /www/ it serves --www, by default the demo login page that comes with this tool
 // (www/login.html). The page checks the player's name and password with POST /api/login
@@ -14,7 +14,7 @@
 //
 // Prints "operator-server listening on 127.0.0.1:<port>" once it accepts connections and ends
 // on SIGTERM or SIGINT. Rules can also be changed while it runs:
-//   POST /_control/rule?path=P&spec=S   POST /_control/clear   GET /_control/requests
+//   POST /_control/rule?path=P&text=S   POST /_control/clear   GET /_control/requests
 
 #include <httplib.h>
 #include <signal.h>
@@ -62,15 +62,15 @@ struct Options {
 class State {
 public:
     explicit State(Options options) : m_options(std::move(options)) {
-        for (const auto& [path, spec] : m_options.rules) {
-            SetRule(path, spec);
+        for (const auto& [path, ruleText] : m_options.rules) {
+            SetRule(path, ruleText);
         }
     }
 
     const Options& options() const { return m_options; }
 
-    bool SetRule(const std::string& path, const std::string& spec) {
-        auto rule = ParseRule(spec);
+    bool SetRule(const std::string& path, const std::string& ruleText) {
+        auto rule = ParseRule(ruleText);
         if (!rule) {
             return false;
         }
@@ -319,9 +319,9 @@ int main(int argc, char** argv) {
     if (!options) {
         return 2;
     }
-    for (const auto& [path, spec] : options->rules) {
-        if (!ParseRule(spec)) {
-            std::cerr << "operator-server: bad rule " << spec << " for " << path << "\n";
+    for (const auto& [path, ruleText] : options->rules) {
+        if (!ParseRule(ruleText)) {
+            std::cerr << "operator-server: bad rule " << ruleText << " for " << path << "\n";
             return 2;
         }
     }
@@ -388,7 +388,7 @@ int main(int argc, char** argv) {
     }
 
     server.Post("/_control/rule", [&](const httplib::Request& req, httplib::Response& res) {
-        const bool ok = state.SetRule(req.get_param_value("path"), req.get_param_value("spec"));
+        const bool ok = state.SetRule(req.get_param_value("path"), req.get_param_value("text"));
         res.status = ok ? 200 : 400;
         res.set_content(ok ? "ok\n" : "bad rule\n", "text/plain");
     });
