@@ -2,12 +2,14 @@
 // operator server with its own login page, and the demo pilot playing the player.
 
 #include <cairo.h>
+#include <csignal>
 #include <gtest/gtest.h>
 
 #include <regex>
 
 #include "ChildProcess.h"
 #include "DemoScreen.h"
+#include "GameRecord.h"
 #include "GuiSupport.h"
 #include "Launcher.h"
 #include "OperatorServer.h"
@@ -25,11 +27,16 @@ constexpr Rgb kPageBackground{0x12, 0x15, 0x1b};
 class Demo : public ::testing::Test {
   protected:
     // The demo's configuration: its login page, and the package at the given rule.
+    // The game keeps its window until the test ends it, so no stage depends on the machine's speed.
     void Serve(const std::string& packageRule) {
-        const std::string package =
-            GamePackage().File("zavo/zavo.cfg", "window=1\nwait=3\n").Bytes();
+        // Some bulk, so that the held part is well past what sockets buffer on the way.
+        const std::string package = GamePackage()
+                                        .File("zavo/zavo.cfg", "window=1\nwait=600\n")
+                                        .StoredFile("zavo/data/big.dat", std::string(2 << 20, 'b'))
+                                        .Bytes();
         WriteFile(server.FilesDir() + "/zavo.zip", package);
-        server.SetRule("/files/zavo.zip", packageRule.empty() ? "rate=" + std::to_string(package.size() / 3) : packageRule);
+        server.SetRule("/files/zavo.zip",
+                       packageRule.empty() ? "stall-after=" + std::to_string(package.size() * 2 / 3) : packageRule);
         server.SetConfig("EntryUrl=" + server.Url("/www/login.html") + "\nCustomParameters=demo\n" +
                          "ClientVersion=1.0.0.1\nClientMiniUpdateVersion=1.0.0.1\nClientDownloadUrl=" +
                          server.PackageUrl() + "\nClient32DownloadUrl=" + server.PackageUrl() +
@@ -131,17 +138,25 @@ TEST_F(Demo, PilotPlaysTheWholeRoadAndTheLauncherHidesUntilTheGameEnds) {
     auto launcher = Start({exe});
     auto pilot = Start({DEMO_PILOT, shots, "aldric"});
 
+    // The download is held two thirds of the way until the pilot has its picture of it.
+    ASSERT_TRUE(WaitFor([&] { return pilot->Stdout().find("2-download.png") != std::string::npos || !pilot->Running(); }, 120s))
+        << pilot->Stdout() << pilot->Stderr();
+    server.ClearRules();
     EXPECT_EQ(pilot->Wait(120s), 0) << pilot->Stdout() << pilot->Stderr();
     for (const char* stage : {"1-page.png", "2-download.png", "3-done.png"}) {
         EXPECT_EQ(SizeOfPng(shots + "/" + stage), (PngSize{layout::kWindow.width, layout::kWindow.height})) << stage;
     }
     EXPECT_EQ(SizeOfPng(shots + "/4-game.png"), (PngSize{Xvfb::kWidth, Xvfb::kHeight}));
 
-    // The game ends after its few seconds, and the launcher with it.
-    EXPECT_EQ(launcher->Wait(60s), 0) << launcher->Stderr();
+    // The launcher ends with the game.
     const std::string record = ReadFile(world.clientDir() + "/zavo/zavo-launch.json");
     EXPECT_TRUE(std::regex_search(record, std::regex(R"("--parameters=[0-9a-f]{32}","--plat_extra=demo"\])")))
         << record;
+    const int gamePid = ReadSampleGameRecord(world.clientDir() + "/zavo/zavo-launch.json").pid;
+    ASSERT_GT(gamePid, 0);
+    EXPECT_TRUE(launcher->Running());
+    ::kill(gamePid, SIGTERM);
+    EXPECT_EQ(launcher->Wait(60s), 0) << launcher->Stderr();
     const std::string log = ReadFile(world.root() + "/app/valdrune.log");
     EXPECT_NE(log.find("] Exit Game\n"), std::string::npos) << log;
     EXPECT_NE(log.find("[INFO][CWebDlg::Cancel::"), std::string::npos) << log;
