@@ -10,10 +10,12 @@
 #include <set>
 #include <sstream>
 
+#include "ChildProcess.h"
 #include "TempHome.h"
 #include "platform/Process.h"
 
 using namespace testing_support;
+using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
@@ -54,13 +56,19 @@ TEST(ProcessStart, TheChildStartsCleanInItsOwnSessionAndFolder) {
     ::close(leaked);
     ASSERT_TRUE(child) << child.error;
 
-    // The start returns once the program runs, so what /proc shows now is the program's own state.
+    // The start returns once the program runs, so its folder and signal state are already its own.
     const std::string proc = "/proc/" + std::to_string(child.pid);
     EXPECT_EQ(fs::read_symlink(proc + "/cwd").string(), folder.path());
+    // The program's own start-up (the loader, the locale) opens and closes files of its own for a
+    // moment; a descriptor handed down by the start would stay.
     std::set<std::string> fds;
-    for (const auto& entry : fs::directory_iterator(proc + "/fd")) {
-        fds.insert(entry.path().filename().string());
-    }
+    WaitFor([&] {
+        fds.clear();
+        for (const auto& entry : fs::directory_iterator(proc + "/fd")) {
+            fds.insert(entry.path().filename().string());
+        }
+        return fds == std::set<std::string>{"0", "1", "2"};
+    }, 5s);
     EXPECT_EQ(fds, (std::set<std::string>{"0", "1", "2"}));
     EXPECT_EQ(fs::read_symlink(proc + "/fd/0").string(), "/dev/null");
     EXPECT_EQ(StatusField(child.pid, "SigBlk"), "0000000000000000");
