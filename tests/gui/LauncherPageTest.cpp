@@ -35,19 +35,6 @@ constexpr const char* kBoxCaption = "提示";
 
 using Results = std::vector<std::pair<std::string, std::string>>;
 
-std::string PercentDecoded(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 // A picture of the desktop's icon theme as GTK draws it over a plain background.
 class ThemeIcon {
   public:

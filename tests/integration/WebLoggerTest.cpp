@@ -23,19 +23,6 @@ const std::string kSystemEscaped =
     "Version%20major:6%20minor:1%20build:0Intel(R)%20Core(TM)%20i7%20CPU%20@%203.20GHz"
     "physical%20memory:15928%20MB%20virtual%20memory:2047%20MB";
 
-std::string PercentDecoded(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 class Reporting : public ::testing::Test {
 protected:
     Reporting() {

@@ -27,6 +27,19 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 }  // namespace
 
+std::string PercentDecoded(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 std::string EscapeQueryValue(const std::string& text) {
     std::string out;
     for (const unsigned char c : text) {

@@ -56,5 +56,7 @@ private:
 
 // Percent-escapes everything but letters, digits and "-._~" (for control query values).
 std::string EscapeQueryValue(const std::string& text);
+// Turns every "%XX" back into its byte, as the server's request records keep them escaped.
+std::string PercentDecoded(const std::string& text);
 
 }  // namespace testing_support
