@@ -20,6 +20,7 @@
 #include "GameRecord.h"
 #include "GuiSupport.h"
 #include "Launcher.h"
+#include "LogEntries.h"
 #include "OperatorServer.h"
 #include "TempHome.h"
 #include "ZipBuilder.h"
@@ -208,18 +209,6 @@ class LauncherPage : public ::testing::Test {
     OperatorServer server{OperatorServer::OriginPort()};
 };
 
-bool InOrder(const std::string& text, const std::vector<std::string>& pieces) {
-    size_t at = 0;
-    for (const auto& piece : pieces) {
-        at = text.find(piece, at);
-        if (at == std::string::npos) {
-            return false;
-        }
-        at += piece.size();
-    }
-    return true;
-}
-
 }  // namespace
 
 TEST_F(LauncherPage, ExternalAnswersThePathExactNamesOnlyAndTheClientStateOnceReady) {
@@ -248,7 +237,7 @@ TEST_F(LauncherPage, ExternalAnswersThePathExactNamesOnlyAndTheClientStateOnceRe
     server.ClearRules();
     EXPECT_TRUE(WaitFor([&] { return ResultsOf("ready").size() == 2; })) << ReadFile(log);
     EXPECT_EQ(ResultsOf("ready"), (std::vector<std::string>{"boolean:false", "boolean:true"}));
-    EXPECT_TRUE(InOrder(ReadFile(log), {"[INFO][CWebCDlg::JavascriptToCPLUSPLUS::", "] method:GetCommandLine,paramters:\n",
+    EXPECT_TRUE(ContainsInOrder(ReadFile(log), {"[INFO][CWebCDlg::JavascriptToCPLUSPLUS::", "] method:GetCommandLine,paramters:\n",
                                         "[INFO][CWebCDlg::JavascriptToCPLUSPLUS::", "] method:getcommandline,paramters:\n",
                                         "] is ready\n"}))
         << ReadFile(log);
@@ -366,7 +355,7 @@ TEST_F(LauncherPage, LoginFromThePageStartsTheGameThenTheLauncherHidesWaitsAndEx
     ::kill(game.pid, SIGTERM);
 
     EXPECT_EQ(launcher->Wait(), 0) << launcher->Stderr();
-    EXPECT_TRUE(InOrder(ReadFile(log), {"] is logic suc!\n", "[INFO][CWebCDlg::LaunchGame::", "] LaunchGame Succ\n",
+    EXPECT_TRUE(ContainsInOrder(ReadFile(log), {"] is logic suc!\n", "[INFO][CWebCDlg::LaunchGame::", "] LaunchGame Succ\n",
                                         "] Exit Game\n", "[INFO][CWebDlg::Cancel::", "] Laucher Stop\n"}))
         << ReadFile(log);
     EXPECT_EQ(ReadFile(world.dataDir() + "/tempdownload.dat"),

@@ -8,6 +8,7 @@
 #include "ChildProcess.h"
 #include "GuiSupport.h"
 #include "Launcher.h"
+#include "LogEntries.h"
 #include "OperatorServer.h"
 #include "TempHome.h"
 #include "WindowPixels.h"
@@ -84,17 +85,6 @@ class LauncherWindow : public ::testing::Test {
     WindowPixels pixels;
 };
 
-bool LogsInOrder(const std::string& log, const std::vector<std::string>& pieces) {
-    size_t at = 0;
-    for (const auto& piece : pieces) {
-        at = log.find(piece, at);
-        if (at == std::string::npos) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 TEST_F(LauncherWindow, OpensCentredWithItsFrameCloseButtonAndIdentityButNoProgress) {
@@ -131,7 +121,7 @@ TEST_F(LauncherWindow, ClickOnTheCloseButtonEndsTheLauncher) {
     const Point o = Origin(window);
     EXPECT_TRUE(Click({o.x + layout::kCloseButton.x + 22, o.y + layout::kCloseButton.y + 23}));
     EXPECT_EQ(launcher->Wait(), 0) << launcher->Stderr();
-    EXPECT_TRUE(LogsInOrder(ReadFile(log), {"[INFO][CWebApp::InitInstance::", "] Laucher Start\n",
+    EXPECT_TRUE(ContainsInOrder(ReadFile(log), {"[INFO][CWebApp::InitInstance::", "] Laucher Start\n",
                                             "[INFO][CWebDlg::Close::", "] Laucher Stop\n",
                                             "[INFO][CWebApp::OnWndDestroy::", "] wnd destory\n"}))
         << ReadFile(log);
@@ -184,7 +174,7 @@ TEST_F(LauncherWindow, SigtermAndSigintCloseItAsTheCloseButtonDoes) {
         ASSERT_NE(WaitForWindow(*launcher), 0u) << launcher->Stderr();
         launcher->Signal(signal);
         EXPECT_EQ(launcher->Wait(), 0) << signal << launcher->Stderr();
-        EXPECT_TRUE(LogsInOrder(ReadFile(log), {"[INFO][CWebDlg::Close::", "] Laucher Stop\n",
+        EXPECT_TRUE(ContainsInOrder(ReadFile(log), {"[INFO][CWebDlg::Close::", "] Laucher Stop\n",
                                                 "[INFO][CWebApp::OnWndDestroy::", "] wnd destory\n"}))
             << signal << ReadFile(log);
     }
@@ -237,6 +227,6 @@ TEST_F(LauncherWindow, CloseButtonDuringTheDownloadWritesTheResumeRecord) {
     EXPECT_EQ(ReadFile(world.dataDir() + "/tempdownload.dat"),
               "downloadVersion=1.0.0.1\noffset=" + std::to_string(half) +
                   "\ntotalSize=" + std::to_string(size) + "\n");
-    EXPECT_TRUE(LogsInOrder(ReadFile(log), {"[INFO][CWebDlg::Close::", "] Laucher Stop\n",
+    EXPECT_TRUE(ContainsInOrder(ReadFile(log), {"[INFO][CWebDlg::Close::", "] Laucher Stop\n",
                                             "[INFO][CWebApp::OnWndDestroy::", "] wnd destory\n"}));
 }

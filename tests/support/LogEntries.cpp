@@ -22,4 +22,16 @@ std::vector<std::string> LogEntries(const std::string& logText) {
     return entries;
 }
 
+bool ContainsInOrder(const std::string& text, const std::vector<std::string>& pieces) {
+    std::size_t at = 0;
+    for (const auto& piece : pieces) {
+        at = text.find(piece, at);
+        if (at == std::string::npos) {
+            return false;
+        }
+        at += piece.size();
+    }
+    return true;
+}
+
 }  // namespace testing_support

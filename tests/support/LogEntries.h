@@ -10,4 +10,7 @@ namespace testing_support {
 // held a line feed keeps it.
 std::vector<std::string> LogEntries(const std::string& logText);
 
+// True when every piece occurs in text, each after the end of the one before.
+bool ContainsInOrder(const std::string& text, const std::vector<std::string>& pieces);
+
 }  // namespace testing_support
