@@ -28,7 +28,10 @@ TEST(RemoteConfigDocument, LinesEntriesAndTheirQuirks) {
     EXPECT_EQ(Parse("A=1\nB=2\n\nC=3"), (RemoteConfigTable{{"A", "1"}, {"B", "2"}}));  // empty line ends it
     EXPECT_EQ(Parse("hello\nA=1\nB=2"), (RemoteConfigTable{{"A", "1"}, {"B", "2"}}));  // only line 1 may lack "="
     EXPECT_EQ(Parse("A=1\nnoise\nB=2"), (RemoteConfigTable{{"A", "1"}}));
-    EXPECT_EQ(Parse("A=1\r\nB=2\r\n"), (RemoteConfigTable{{"A", "1\r"}, {"B", "2\r"}}));  // CR stays
+    // Saved on Windows: the CR before an LF is the line end's, a leading byte-order mark is skipped.
+    EXPECT_EQ(Parse("\xEF\xBB\xBF" "A=1\r\nB=2\r\n\r\nC=3"), (RemoteConfigTable{{"A", "1"}, {"B", "2"}}));
+    EXPECT_EQ(Parse("hello\r\nA=x\ry\r\r\nB=\r"), (RemoteConfigTable{{"A", "x\ry\r"}, {"B", "\r"}}));  // only one, only before LF
+    EXPECT_EQ(Parse("A=\xEF\xBB\xBF\n\xEF\xBB\xBF" "B=1"), (RemoteConfigTable{{"A", "\xEF\xBB\xBF"}, {"\xEF\xBB\xBF" "B", "1"}}));
     EXPECT_EQ(Parse("A=1\nA=2"), (RemoteConfigTable{{"A", "1"}}));                     // first wins
     EXPECT_EQ(Parse("Url=a?x=1&y=2"), (RemoteConfigTable{{"Url", "a?x"}}));            // a second "=" cuts
     EXPECT_EQ(Parse("=x\nk=\n k = v "), (RemoteConfigTable{{"", "x"}, {"k", ""}, {" k ", " v "}}));

@@ -81,6 +81,14 @@ std::int64_t File::Size() {
     return st.st_size;
 }
 
+bool File::Flush() {
+    if (m_fd < 0 || ::fdatasync(m_fd) != 0) {
+        m_error = m_fd < 0 ? kErrorInvalidParameter : WinErrorFromErrno(errno);
+        return false;
+    }
+    return true;
+}
+
 bool File::Truncate(std::int64_t length) {
     if (m_fd < 0 || length < 0) {
         m_error = kErrorInvalidParameter;
