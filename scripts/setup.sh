@@ -11,7 +11,7 @@ packages=(
     libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxcb1-dev
     # tests, demo server, benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
-    xvfb xauth xdotool x11-utils fonts-noto-cjk curl unzip zip
+    xvfb xauth xdotool x11-utils fonts-noto-cjk curl unzip zip openssl
 )
 
 missing=()

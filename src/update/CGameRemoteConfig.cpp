@@ -257,11 +257,15 @@ void CGameRemoteConfig::WriteResumeRecord() {
     if (!m_bDownloadStateLoaded) {
         return;
     }
-    std::lock_guard lock(m_recordMutex);
     // The package bytes counted in the offset are already in the file: package writes go
     // straight to the kernel and the offset only counts what was written. (While a transfer
     // runs they are also flushed to the disk before the record names them.)
-    const std::string content = FormatResumeRecord(m_downloadVersion, m_nOffset.load(), m_nTotalSize.load());
+    WriteResumeRecord(m_nOffset.load(), m_nTotalSize.load());
+}
+
+void CGameRemoteConfig::WriteResumeRecord(std::int64_t offset, std::int64_t totalSize) {
+    std::lock_guard lock(m_recordMutex);
+    const std::string content = FormatResumeRecord(m_downloadVersion, offset, totalSize);
     platform::ReplaceFileContent(DataPaths::ResumeRecord(DataDir()), content);
 }
 

@@ -6,7 +6,9 @@
 // Threads: InitRemoteConfig and everything it calls run on the update worker. The window
 // thread only calls WriteResumeRecord (on closing) and, once the worker has declared the
 // client ready, the getters of the configuration table, which the worker fills before it
-// calls anything else.
+// calls anything else. While a package downloads, one short-lived recorder thread at a time
+// flushes the package to the disk and then writes the record; the worker joins it before the
+// transfer's outcome is acted on. m_recordMutex serialises every record write.
 
 #include <atomic>
 #include <cstdint>
@@ -123,8 +125,9 @@ private:
     void WriteVersionFile();
     void SetDownloadVersion(const LocalClientVersion& version);
     // Rewrites the resume record during a transfer when enough is new (or always with force),
-    // once the package bytes it counts are on disk.
+    // once the package bytes it counts are on disk: on a thread of its own, or at once with force.
     void RecordTransfer(PackageTransfer& transfer, bool force);
+    void WriteResumeRecord(std::int64_t offset, std::int64_t totalSize);  // with the held version
     // The digest and signature check before a package is unpacked; computedSha256 empty: hash
     // the file now. A package that fails is deleted, logged and reported; false then.
     bool PackageChecksOut(const std::string& path, std::string computedSha256);

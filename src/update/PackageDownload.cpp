@@ -3,8 +3,10 @@
 
 #include <fmt/printf.h>
 
+#include <atomic>
 #include <chrono>
 #include <optional>
+#include <thread>
 #include <type_traits>
 
 #include "core/DataPaths.h"
@@ -29,18 +31,36 @@ bool IsPackageStatus(long status) { return status == 200 || status == 206; }
 }  // namespace
 
 // What the callbacks of one package transfer share. Lives on the worker's stack for the
-// transfer; everything in it is the worker's (the callbacks run inside curl_easy_perform).
+// transfer; everything in it is the worker's (the callbacks run inside curl_easy_perform),
+// except that the recorder thread sets recorderDone.
 struct CGameRemoteConfig::PackageTransfer {
+    PackageTransfer(CGameRemoteConfig* config_, MainWindow* window_, CURL* curl_, platform::File* package_,
+                    std::string packagePath_, PackageDigest* digest_)
+        : config(config_), window(window_), curl(curl_), package(package_), packagePath(std::move(packagePath_)),
+          digest(digest_) {}
+
     CGameRemoteConfig* config;
     MainWindow* window;
     CURL* curl;
     platform::File* package;
+    std::string packagePath;
     PackageDigest* digest;     // null when no check needs the package's digest
     std::int64_t written = 0;  // bytes this transfer appended to the package
     bool accepted = false;     // the answer is a 200 or 206 whose body is package data
     long refusedStatus = 0;    // the status of an answer whose body was refused
     std::int64_t recordedWritten = 0;
     std::chrono::steady_clock::time_point recordedAt = std::chrono::steady_clock::now();
+    // Flushing the package to the disk takes as long as the disk needs; the download goes on
+    // meanwhile and the record follows the flush on this thread. At most one runs at a time.
+    std::thread recorder;
+    std::atomic<bool> recorderDone{true};
+
+    ~PackageTransfer() { JoinRecorder(); }
+    void JoinRecorder() {
+        if (recorder.joinable()) {
+            recorder.join();
+        }
+    }
 };
 
 int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
@@ -149,7 +169,7 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
         digest.emplace();
         digest->UpdateFromFile(packagePath, m_nResumeOffset);
     }
-    PackageTransfer transfer{this, window, curl.get(), &package, digest ? &*digest : nullptr};
+    PackageTransfer transfer{this, window, curl.get(), &package, packagePath, digest ? &*digest : nullptr};
     curl_easy_setopt(curl.get(), CURLOPT_URL, address.c_str());
     curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
     // An error answer's body is no package data (its status is the failure).
@@ -261,20 +281,41 @@ int CGameRemoteConfig::DownloadProgressCallback(void* clientp, std::int64_t dlto
 }
 
 void CGameRemoteConfig::RecordTransfer(PackageTransfer& transfer, bool force) {
+    if (force) {
+        transfer.JoinRecorder();  // nothing of this transfer may land after what follows it
+    }
     const auto now = std::chrono::steady_clock::now();
     const std::int64_t fresh = transfer.written - transfer.recordedWritten;
     if (fresh <= 0 || (!force && fresh < kRecordEveryBytes &&
                        now - transfer.recordedAt < std::chrono::milliseconds(kRecordEveryMilliseconds))) {
         return;
     }
-    // The record may only name bytes that are on the disk: a power loss keeps the record (it is
-    // written with a flush and a rename) and must find the package at least as long.
-    if (!transfer.package->IsOpen() || !transfer.package->Flush()) {
-        return;
+    if (!force && !transfer.recorderDone) {
+        return;  // the previous flush is still under way; the next call tries again
     }
-    WriteResumeRecord();
+    transfer.JoinRecorder();
+    // The record may only name bytes that are on the disk: a power loss keeps the record (it is
+    // written with a flush and a rename) and must find the package at least as long. Every byte
+    // counted here has been written; the flush (of the file, through any descriptor) covers it.
+    const std::int64_t offset = m_nOffset.load();
+    const std::int64_t total = m_nTotalSize.load();
+    const auto flushThenRecord = [this, path = transfer.packagePath, offset, total] {
+        platform::File package(path, platform::File::Mode::Read);
+        if (package.IsOpen() && package.Flush()) {
+            WriteResumeRecord(offset, total);
+        }
+    };
     transfer.recordedWritten = transfer.written;
     transfer.recordedAt = now;
+    if (force) {
+        flushThenRecord();
+        return;
+    }
+    transfer.recorderDone = false;
+    transfer.recorder = std::thread([flushThenRecord, &done = transfer.recorderDone] {
+        flushThenRecord();
+        done = true;
+    });
 }
 
 bool CGameRemoteConfig::PackageNeedsChecking() const {

@@ -8,6 +8,7 @@
 
 #include "update/DownloadPlan.h"
 #include "update/LocalClientVersion.h"
+#include "update/PackageIntegrity.h"
 #include "update/RemoteConfigDocument.h"
 #include "update/ResumeRecord.h"
 #include "update/ZipReader.h"
@@ -170,5 +171,31 @@ TEST(ArchiveEntryName, OnlyNamesInsideTheClientFolder) {
     for (const char* outside : {"../evil.txt", "zavo/../../evil", "a/..", "..", "/etc/passwd", "\\evil",
                                 "..\\evil.txt", "a\\..\\..\\b", "C:/evil", "c:evil", ""}) {
         EXPECT_FALSE(IsContainedEntryName(outside)) << outside;
+    }
+}
+
+TEST(PackageSignature, VerifiesEd25519AsPublishedAndRefusesEverythingElse) {
+    // RFC 8032, section 7.1, test 2: the one-byte message "r".
+    const std::string key = "PUAXw+hDiVqStwqnTRt+vJyYLM8uxJaMwM1V8Sr0Zgw=";
+    const std::string signature = "kqAJqfDUyrhyDoILX2QlQKKye1QWUD+Ps3YiI+vbadoIWsHkPhWZbkWPNhPQ8R2MOHsurrQwKu6wDSkWErsMAA==";
+    std::string problem;
+    EXPECT_TRUE(VerifyEd25519(key, "r", signature, problem)) << problem;
+    // The configuration document cuts a value at its second "=", so the padding comes without.
+    EXPECT_TRUE(VerifyEd25519(key, "r", signature.substr(0, signature.size() - 2), problem)) << problem;
+    EXPECT_FALSE(VerifyEd25519(key, "s", signature, problem));
+    EXPECT_EQ(problem, "the signature does not match the digest");
+    std::string flipped = signature;
+    flipped[10] = flipped[10] == 'A' ? 'B' : 'A';
+    EXPECT_FALSE(VerifyEd25519(key, "r", flipped, problem));
+    EXPECT_FALSE(VerifyEd25519(key, "r", signature.substr(0, 84), problem));  // 63 bytes
+    EXPECT_EQ(problem, "the signature is not base64 of 64 bytes");
+    EXPECT_FALSE(VerifyEd25519("PUAXw+hDiVqStwqnTRt+vJyYLM8u", "r", signature, problem));
+    EXPECT_EQ(problem, "the built-in public key is not base64 of 32 bytes");
+
+    EXPECT_EQ(DecodeBase64("YWJj"), "abc");
+    EXPECT_EQ(DecodeBase64("YWI"), "ab");
+    EXPECT_EQ(DecodeBase64("YQ=="), "a");
+    for (const char* bad : {"", "Y", "YW J", "YW\nJj", "YQ=a", "Y===", "YWJj\r"}) {
+        EXPECT_FALSE(DecodeBase64(bad)) << bad;
     }
 }
