@@ -4,7 +4,9 @@
 #include <fmt/printf.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <optional>
 #include <thread>
 #include <type_traits>
@@ -48,6 +50,7 @@ struct CGameRemoteConfig::PackageTransfer {
     std::int64_t written = 0;  // bytes this transfer appended to the package
     bool accepted = false;     // the answer is a 200 or 206 whose body is package data
     long refusedStatus = 0;    // the status of an answer whose body was refused
+    std::string writeFailure;  // why the package file took fewer bytes than it was given
     std::int64_t recordedWritten = 0;
     std::chrono::steady_clock::time_point recordedAt = std::chrono::steady_clock::now();
     // Flushing the package to the disk takes as long as the disk needs; the download goes on
@@ -209,6 +212,9 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
     if (transfer.refusedStatus != 0) {
         cause += fmt::sprintf("; the body of the %d answer was not taken as package data", transfer.refusedStatus);
     }
+    if (!transfer.writeFailure.empty()) {
+        cause += "; " + transfer.writeFailure;
+    }
     LOG_ERROR(kOnDownLoad, fmt::sprintf("package download failed: %s: %s", address, cause));
     LOG_INFO(kOnDownLoad, "download is error!");
     Reports().Log("game download failed");
@@ -249,7 +255,12 @@ size_t CGameRemoteConfig::PackageWriteCallback(char* data, size_t size, size_t c
             config.m_nTotalSize = config.m_nResumeOffset + announced;  // the record's size from the first byte on
         }
     }
+    errno = 0;
     const size_t written = transfer->package->Write(data, size * count);
+    if (written < size * count) {
+        transfer->writeFailure = fmt::sprintf("writing %s failed: %s", transfer->packagePath,
+                                              errno != 0 ? std::strerror(errno) : "no space left on device");
+    }
     if (transfer->digest != nullptr) {
         transfer->digest->Update(data, written);
     }
