@@ -155,7 +155,7 @@ TEST(UpdateProcess, AKilledDownloadResumesFromItsLastRecordInsteadOfStartingOver
         ASSERT_TRUE(WaitFor([&] {
             return moment.recorded ? recordedOffset() == static_cast<long long>(holdAt)
                                    : fs::exists(packageFile) && fs::file_size(packageFile) >= holdAt;
-        })) << "record: " << ReadFile(record) << launcher.Stdout() << launcher.Stderr();
+        }, 90s)) << "record: " << ReadFile(record) << launcher.Stdout() << launcher.Stderr();
         launcher.Signal(SIGKILL);
         EXPECT_EQ(launcher.Wait(), 128 + SIGKILL);
         // The record never names more than is on disk, and never less than it named before.
@@ -169,7 +169,7 @@ TEST(UpdateProcess, AKilledDownloadResumesFromItsLastRecordInsteadOfStartingOver
 
     server.ClearRules();
     ChildProcess launcher(LauncherOptions(world, exe));
-    ASSERT_TRUE(WaitFor([&] { return Printed(launcher, "更新已完成"); })) << launcher.Stdout() << launcher.Stderr();
+    ASSERT_TRUE(WaitFor([&] { return Printed(launcher, "更新已完成"); }, 90s)) << launcher.Stdout() << launcher.Stderr();
     launcher.Signal(SIGTERM);
     EXPECT_EQ(launcher.Wait(), 0);
     expectedRanges.push_back("GET /files/zavo.zip range=bytes=" + std::to_string(resumeFrom) + "-");
