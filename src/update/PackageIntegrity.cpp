@@ -5,6 +5,7 @@
 #include <fmt/printf.h>
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "platform/File.h"
@@ -45,18 +46,22 @@ void PackageDigest::Update(const void* data, std::size_t size) {
 }
 
 bool PackageDigest::UpdateFromFile(const std::string& path, std::int64_t length) {
+    if (length == 0) {
+        return m_ok;
+    }
     platform::File file(path, platform::File::Mode::Read);
     std::vector<char> buffer(kReadChunk);
-    std::int64_t left = length;
-    while (m_ok && left > 0 && file.IsOpen()) {
+    std::int64_t left = length < 0 ? std::numeric_limits<std::int64_t>::max() : length;
+    m_ok = m_ok && file.IsOpen();
+    while (m_ok && left > 0) {
         const std::int64_t n = file.Read(buffer.data(), static_cast<std::size_t>(std::min<std::int64_t>(left, kReadChunk)));
         if (n <= 0) {
+            m_ok = n == 0 && length < 0;  // the end comes early only when the whole file is asked for
             break;
         }
         Update(buffer.data(), static_cast<std::size_t>(n));
         left -= n;
     }
-    m_ok = m_ok && left <= 0;
     return m_ok;
 }
 
@@ -76,22 +81,8 @@ std::string PackageDigest::FinishHex() {
 }
 
 std::string Sha256FileHex(const std::string& path) {
-    platform::File file(path, platform::File::Mode::Read);
-    if (!file.IsOpen()) {
-        return {};
-    }
     PackageDigest digest;
-    std::vector<char> buffer(kReadChunk);
-    for (;;) {
-        const std::int64_t n = file.Read(buffer.data(), buffer.size());
-        if (n < 0) {
-            return {};
-        }
-        if (n == 0) {
-            return digest.FinishHex();
-        }
-        digest.Update(buffer.data(), static_cast<std::size_t>(n));
-    }
+    return digest.UpdateFromFile(path, -1) ? digest.FinishHex() : std::string();
 }
 
 std::optional<std::string> DecodeBase64(std::string_view text) {

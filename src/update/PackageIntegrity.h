@@ -20,8 +20,9 @@ public:
     PackageDigest& operator=(const PackageDigest&) = delete;
 
     void Update(const void* data, std::size_t size);
-    // Feeds the first length bytes of the file at path (the part a resumed download keeps);
-    // false when the file holds fewer or cannot be read, which spoils the digest.
+    // Feeds the first length bytes of the file at path (the part a resumed download keeps; a
+    // negative length: all of it); false when the file holds fewer or cannot be read, which
+    // spoils the digest.
     bool UpdateFromFile(const std::string& path, std::int64_t length);
     // 64 lowercase hex digits; empty when anything failed along the way. Ends the digest.
     std::string FinishHex();
