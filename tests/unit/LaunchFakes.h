@@ -29,6 +29,7 @@ public:
     }
     void WaitForExit(int pid) override { Step("wait " + std::to_string(pid)); }
     void HideMainWindow() override { Step("hide"); }
+    void ShowStatus(const std::string& text) override { Step("status " + text); }
     void Cancel() override { Step("cancel"); }
 
     void FailStart() { m_failStart = true; }
