@@ -1,5 +1,6 @@
 #pragma once
-// The main window and the game processes as a launch sees them, recording every step in order.
+// The main window and the game processes as a launch sees them, recording every step in order
+// (either may stand in alone, beside the real other).
 
 #include <chrono>
 #include <mutex>
