@@ -38,7 +38,8 @@ struct WinePrefixResult {
 WinePrefixResult MakeWinePrefix(const std::string& loader, const std::string& prefix);
 
 // Ends the prefix's Wine server and every program of it ("wineserver -k" with WINEPREFIX) and
-// waits for that. Nothing when the prefix does not exist or no wineserver is found.
+// waits for that; likewise for a making of it cut short. Nothing when the prefix does not exist
+// or no wineserver is found.
 void EndWineServer(const std::string& prefix);
 
 }  // namespace platform

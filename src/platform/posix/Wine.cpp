@@ -131,12 +131,13 @@ WinePrefixResult MakeWinePrefix(const std::string& loader, const std::string& pr
 }
 
 void EndWineServer(const std::string& prefix) {
-    std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(prefix, error))) {
-        return;
-    }
-    if (const auto server = FindWineServer()) {
-        RunSilently(*server, {*server, "-k"}, prefix);
+    const auto server = FindWineServer();
+    // A making cut short may have left its own server running in the partial prefix.
+    for (const std::string& folder : {prefix, prefix + ".new"}) {
+        std::error_code error;
+        if (server && std::filesystem::exists(std::filesystem::symlink_status(folder, error))) {
+            RunSilently(*server, {*server, "-k"}, folder);
+        }
     }
 }
 
