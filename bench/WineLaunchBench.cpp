@@ -28,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 class NoWindow final : public LaunchWindow {
-public:
+  public:
     void HideMainWindow() override {}
     void ShowStatus(const std::string&) override {}
     void Cancel() override {}
@@ -54,7 +54,8 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-int RunWine(const std::string& loader, std::vector<std::string> args, const std::string& prefix, const std::string& dir) {
+int RunWine(const std::string& loader, std::vector<std::string> args, const std::string& prefix,
+            const std::string& dir) {
     platform::ProcessStart start{loader, std::move(args), dir};
     start.silent = true;
     start.environment = platform::WineEnvironmentFor(prefix);
@@ -116,12 +117,15 @@ int main(int argc, char** argv) {
                 NoWindow window;
                 LoginLaunch launch(settings, window);
                 launch.SetReady();
-                std::thread page([&] { launch.OnLoginResult("true|tok en&x"); });  // returns once the game ended
+                std::thread page(
+                    [&] { launch.OnLoginResult("true|tok en&x"); });  // returns once the game ended
                 launcher.push_back(UntilRecord(record, start));
                 page.join();
             } else {
-                platform::ProcessStart game{*loader, {*loader, gameDir + "/zavo.exe", "--parameters=tok en&x",
-                                                      "--plat_extra=zone 7"}, gameDir};
+                platform::ProcessStart game{
+                    *loader,
+                    {*loader, gameDir + "/zavo.exe", "--parameters=tok en&x", "--plat_extra=zone 7"},
+                    gameDir};
                 game.silent = true;
                 game.environment = platform::WineEnvironmentFor(prefix);
                 const platform::StartedProcess process = platform::StartProcess(game);
@@ -135,8 +139,9 @@ int main(int argc, char** argv) {
 
     const double ours = Median(launcher);
     const double theirs = Median(byHand);
-    std::printf("bench: Windows sample game, warm prefix, %d runs each: login call to record %.1f ms, "
-                "wine by hand to record %.1f ms (medians), ratio launcher/by hand %.2f (goal <= 1.2)\n",
-                runs, ours, theirs, ours / theirs);
+    std::printf(
+        "bench: Windows sample game, warm prefix, %d runs each: login call to record %.1f ms, "
+        "wine by hand to record %.1f ms (medians), ratio launcher/by hand %.2f (goal <= 1.2)\n",
+        runs, ours, theirs, ours / theirs);
     return 0;
 }

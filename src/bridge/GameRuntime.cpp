@@ -24,7 +24,8 @@ bool IsWindowsProgram(std::string_view fileStart) {
     }
     std::uint32_t offset = 0;
     for (int i = 3; i >= 0; --i) {
-        offset = (offset << 8) | static_cast<unsigned char>(fileStart[kHeaderPointerOffset + static_cast<std::size_t>(i)]);
+        offset = (offset << 8) |
+                 static_cast<unsigned char>(fileStart[kHeaderPointerOffset + static_cast<std::size_t>(i)]);
     }
     return offset <= fileStart.size() - 4 && fileStart.substr(offset, 4) == std::string_view("PE\0\0", 4);
 }
@@ -54,7 +55,8 @@ void GameRuntime::Prepare(const std::function<void(const std::string& status)>& 
     showStatus(kPreparingGameText);
     const auto began = std::chrono::steady_clock::now();
     const platform::WinePrefixResult made = platform::MakeWinePrefix(m_wineLoader, m_winePrefix);
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
     if (made.made) {
         LOG_INFO(kFunction, fmt::sprintf("wine prefix made in %d ms", static_cast<int>(took.count())));
         m_kind = Kind::Wine;

@@ -24,11 +24,11 @@ inline constexpr const char* kNoWineText = "无法启动游戏：未找到 Wine�
 bool IsWindowsProgram(std::string_view fileStart);
 
 class GameRuntime {
-public:
+  public:
     enum class Kind {
-        Native,  // not a Windows program (or not there at all): started as it is
-        Wine,    // a Windows program, Wine found and its prefix made
-        NoWine,  // a Windows program, and no Wine installed
+        Native,    // not a Windows program (or not there at all): started as it is
+        Wine,      // a Windows program, Wine found and its prefix made
+        NoWine,    // a Windows program, and no Wine installed
         NoPrefix,  // a Windows program, and Wine failed to make the prefix
     };
 
@@ -48,7 +48,7 @@ public:
     // path; the same working folder, Wine's environment, Wine's output discarded. Kind::Wine only.
     GameCommand ThroughWine(const GameCommand& native) const;
 
-private:
+  private:
     const std::string m_gameProgram;
     const std::string m_winePrefix;
     std::string m_wineLoader;

@@ -119,9 +119,9 @@ class LauncherPage : public ::testing::Test {
         const std::string bytes = package.Bytes();
         WriteFile(server.FilesDir() + "/zavo.zip", bytes);
         const std::string url = server.PackageUrl();
-        server.SetConfig("EntryUrl=" + server.Url("/www/" + page) + "\nCustomParameters=" + customParameters + "\n" +
-                         "ClientVersion=1.0.0.1\nClientMiniUpdateVersion=1.0.0.1\nClientDownloadUrl=" + url +
-                         "\nClient32DownloadUrl=" + url + "\nClientDownloadUrl2=" + url + "\n");
+        server.SetConfig("EntryUrl=" + server.Url("/www/" + page) + "\nCustomParameters=" + customParameters +
+                         "\n" + "ClientVersion=1.0.0.1\nClientMiniUpdateVersion=1.0.0.1\nClientDownloadUrl=" +
+                         url + "\nClient32DownloadUrl=" + url + "\nClientDownloadUrl2=" + url + "\n");
         return bytes;
     }
 
@@ -369,8 +369,9 @@ TEST_F(LauncherPage, LoginFromThePageStartsTheGameThenTheLauncherHidesWaitsAndEx
 
 TEST_F(LauncherPage, LoginsFromThePageStartTheWindowsGameThroughWineOnceThenTheLauncherWaitsForItAndExits) {
     ShareWarmWinePrefix(world.dataDir() + "/wine");
-    ServeClient("wine-login.html", GamePackage(WindowsSampleGameBytes()).File("zavo/zavo.cfg", "wait=300\n"), "zone 7");
-    server.SetRule(kPackagePath, "stall-after=1000");  // the client is not ready before the page has logged in
+    ServeClient("wine-login.html", GamePackage(WindowsSampleGameBytes()).File("zavo/zavo.cfg", "wait=300\n"),
+                "zone 7");
+    server.SetRule(kPackagePath, "stall-after=1000");  // not ready before the page has logged in twice
     auto launcher = Start();
     ASSERT_TRUE(WaitForWindow(*launcher)) << launcher->Stderr();
     ASSERT_TRUE(WaitFor([&] { return ResultsOf("login").size() == 2; })) << Seen();
@@ -383,16 +384,16 @@ TEST_F(LauncherPage, LoginsFromThePageStartTheWindowsGameThroughWineOnceThenTheL
         return game.pid > 0 && (pid = RunningGamePid(gameDir)) > 0;
     })) << ReadFile(log);
     // As Windows would start it: its own path first, then the login data and "CustomParameters".
-    EXPECT_EQ(game.argv, (std::vector<std::string>{WindowsPath(gameDir + "/zavo.exe"), "--parameters=tok en&x",
-                                                   "--plat_extra=zone 7"}));
+    EXPECT_EQ(game.argv, (std::vector<std::string>{WindowsPath(gameDir + "/zavo.exe"),
+                                                   "--parameters=tok en&x", "--plat_extra=zone 7"}));
     EXPECT_EQ(game.cwd, WindowsPath(gameDir));
 
     EXPECT_TRUE(WaitFor([&] { return screen.FindWindow("Valdrune") == 0; }));
     EXPECT_TRUE(launcher->Running());
     ::kill(pid, SIGKILL);
     EXPECT_EQ(launcher->Wait(), 0) << launcher->Stderr();
-    EXPECT_TRUE(ContainsInOrder(ReadFile(log), {"] is logic suc!\n", "] already login\n", "] LaunchGame Succ\n",
-                                                "] Exit Game\n", "] Laucher Stop\n"}))
+    EXPECT_TRUE(ContainsInOrder(ReadFile(log), {"] is logic suc!\n", "] already login\n",
+                                                "] LaunchGame Succ\n", "] Exit Game\n", "] Laucher Stop\n"}))
         << ReadFile(log);
     EXPECT_EQ(ReadFile(gameDir + "/zavo-launches.txt"), std::to_string(game.pid) + "\n");  // started once
 }

@@ -12,10 +12,7 @@
 
 #include "ChildProcess.h"
 #include "TempHome.h"
-#include "WineSupport.h"
-#include "ZipBuilder.h"
 #include "platform/GameWindow.h"
-#include "platform/Wine.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -61,47 +58,15 @@ protected:
         }
     }
 
-    // The sample game showing its window, as zavo.exe in the client folder; the Windows one
-    // through Wine, in the warm prefix, as the launcher starts it.
-    void StartGameWithWindow(bool windowsGame = false) {
+    // The sample game showing its window, as zavo.exe in the client folder.
+    void StartGameWithWindow() {
         const std::string gameDir = world.clientDir() + "/zavo";
         MakeDirs(gameDir);
-        WriteFile(gameDir + "/zavo.exe", windowsGame ? WindowsSampleGameBytes() : SampleGameBytes());
-        fs::permissions(gameDir + "/zavo.exe", fs::perms::owner_all);
+        fs::copy_file(VALDRUNE_SAMPLE_GAME, gameDir + "/zavo.exe");
         WriteFile(gameDir + "/zavo.cfg", "window=1\nwait=60\n");
         auto env = world.Environment();
         env["DISPLAY"] = display;
-        std::vector<std::string> argv{gameDir + "/zavo.exe"};
-        if (windowsGame) {
-            for (const std::string& entry : platform::WineEnvironment({}, WarmWinePrefix())) {
-                env[entry.substr(0, entry.find('='))] = entry.substr(entry.find('=') + 1);
-            }
-            argv.insert(argv.begin(), platform::FindWineLoader().value_or("wine"));
-        }
-        game = std::make_unique<ChildProcess>(ChildProcess::Options{argv, env, gameDir, {}});
-    }
-
-    // The one request to maximise that the game's visible window got, for the game's process.
-    void ExpectOneMaximizeRequest() {
-        // Each call is one attempt; until the game has mapped its window there is nothing to ask for.
-        ASSERT_TRUE(WaitFor([&] { return platform::MaximizeFirstWindowOf(game->pid(), display); }));
-
-        ASSERT_TRUE(WaitFor([&] { return !MaximizeRequests().empty(); }));
-        ASSERT_EQ(MaximizeRequests().size(), 1u);
-        const xcb_client_message_event_t request = MaximizeRequests()[0];
-        EXPECT_EQ(request.format, 32);
-        EXPECT_EQ(request.data.data32[0], 1u);  // add
-        EXPECT_EQ(request.data.data32[2], Atom(x, "_NET_WM_STATE_MAXIMIZED_HORZ"));
-
-        // The window asked about is the game's visible one, not its toolkit's hidden leader window.
-        auto attributes =
-            Take(xcb_get_window_attributes_reply(x, xcb_get_window_attributes(x, request.window), nullptr));
-        ASSERT_TRUE(attributes);
-        EXPECT_EQ(attributes->map_state, XCB_MAP_STATE_VIEWABLE);
-        auto pid = Take(xcb_get_property_reply(
-            x, xcb_get_property(x, 0, request.window, Atom(x, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 0, 1), nullptr));
-        ASSERT_TRUE(pid && xcb_get_property_value_length(pid.get()) == 4);
-        EXPECT_EQ(*static_cast<const uint32_t*>(xcb_get_property_value(pid.get())), static_cast<uint32_t>(game->pid()));
+        game = std::make_unique<ChildProcess>(ChildProcess::Options{{gameDir + "/zavo.exe"}, env, gameDir, {}});
     }
 
     // The requests to maximise a window (_NET_WM_STATE client messages about the maximised
@@ -133,12 +98,24 @@ protected:
 
 TEST_F(GameWindowTest, TheGamesVisibleWindowIsAskedToMaximiseOnce) {
     StartGameWithWindow();
-    ExpectOneMaximizeRequest();
-}
+    // Each call is one attempt; until the game has mapped its window there is nothing to ask for.
+    ASSERT_TRUE(WaitFor([&] { return platform::MaximizeFirstWindowOf(game->pid(), display); }));
 
-TEST_F(GameWindowTest, TheWindowsGamesWindowUnderWineIsFoundByTheStartedProcessToo) {
-    StartGameWithWindow(true);
-    ExpectOneMaximizeRequest();
+    ASSERT_TRUE(WaitFor([&] { return !MaximizeRequests().empty(); }));
+    ASSERT_EQ(MaximizeRequests().size(), 1u);
+    const xcb_client_message_event_t request = MaximizeRequests()[0];
+    EXPECT_EQ(request.format, 32);
+    EXPECT_EQ(request.data.data32[0], 1u);  // add
+    EXPECT_EQ(request.data.data32[2], Atom(x, "_NET_WM_STATE_MAXIMIZED_HORZ"));
+
+    // The window asked about is the game's visible one, not its toolkit's hidden leader window.
+    auto attributes = Take(xcb_get_window_attributes_reply(x, xcb_get_window_attributes(x, request.window), nullptr));
+    ASSERT_TRUE(attributes);
+    EXPECT_EQ(attributes->map_state, XCB_MAP_STATE_VIEWABLE);
+    auto pid = Take(xcb_get_property_reply(
+        x, xcb_get_property(x, 0, request.window, Atom(x, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 0, 1), nullptr));
+    ASSERT_TRUE(pid && xcb_get_property_value_length(pid.get()) == 4);
+    EXPECT_EQ(*static_cast<const uint32_t*>(xcb_get_property_value(pid.get())), static_cast<uint32_t>(game->pid()));
 }
 
 TEST_F(GameWindowTest, NoWindowOrNoDisplayMeansNothingIsSent) {

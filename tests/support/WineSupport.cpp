@@ -31,7 +31,9 @@ std::vector<int> Pids() {
 
 }  // namespace
 
-std::string WarmWinePrefix() { return VALDRUNE_WARM_WINE_PREFIX; }
+std::string WarmWinePrefix() {
+    return VALDRUNE_WARM_WINE_PREFIX;
+}
 
 void ShareWarmWinePrefix(const std::string& prefix) {
     MakeDirs(fs::path(prefix).parent_path());
@@ -40,8 +42,9 @@ void ShareWarmWinePrefix(const std::string& prefix) {
 
 void CopyWarmWinePrefix(const std::string& prefix) {
     MakeDirs(fs::path(prefix).parent_path());
-    fs::copy(WarmWinePrefix(), prefix,
-             fs::copy_options::recursive | fs::copy_options::create_hard_links | fs::copy_options::copy_symlinks);
+    fs::copy(
+        WarmWinePrefix(), prefix,
+        fs::copy_options::recursive | fs::copy_options::create_hard_links | fs::copy_options::copy_symlinks);
 }
 
 void StartWineServer(const std::string& prefix) {
@@ -86,6 +89,8 @@ std::string WindowsPath(const std::string& path) {
     return windows;
 }
 
-std::string WindowsSampleGameBytes() { return ReadFile(VALDRUNE_WINDOWS_SAMPLE_GAME); }
+std::string WindowsSampleGameBytes() {
+    return ReadFile(VALDRUNE_WINDOWS_SAMPLE_GAME);
+}
 
 }  // namespace testing_support

@@ -59,7 +59,8 @@ std::optional<std::string> FindWineServer() {
 
 std::string_view ValueOf(const std::vector<std::string>& environment, std::string_view name) {
     for (const std::string& entry : environment) {
-        if (entry.size() > name.size() && entry.compare(0, name.size(), name) == 0 && entry[name.size()] == '=') {
+        if (entry.size() > name.size() && entry.compare(0, name.size(), name) == 0 &&
+            entry[name.size()] == '=') {
             return std::string_view(entry).substr(name.size() + 1);
         }
     }
@@ -68,7 +69,8 @@ std::string_view ValueOf(const std::vector<std::string>& environment, std::strin
 
 void SetValue(std::vector<std::string>& environment, std::string_view name, std::string_view value) {
     std::erase_if(environment, [name](const std::string& entry) {
-        return entry.compare(0, name.size(), name) == 0 && entry.size() > name.size() && entry[name.size()] == '=';
+        return entry.compare(0, name.size(), name) == 0 && entry.size() > name.size() &&
+               entry[name.size()] == '=';
     });
     environment.push_back(std::string(name) + "=" + std::string(value));
 }
