@@ -379,10 +379,7 @@ TEST_F(LauncherPage, LoginsFromThePageStartTheWindowsGameThroughWineOnceThenTheL
 
     SampleGameRecord game;
     int pid = 0;
-    ASSERT_TRUE(WaitFor([&] {
-        game = ReadSampleGameRecord(gameDir + "/zavo-launch.json");
-        return game.pid > 0 && (pid = RunningGamePid(gameDir)) > 0;
-    })) << ReadFile(log);
+    ASSERT_TRUE(WaitFor([&] { return (pid = RunningGameWithRecord(gameDir, game)) > 0; })) << ReadFile(log);
     // As Windows would start it: its own path first, then the login data and "CustomParameters".
     EXPECT_EQ(game.argv, (std::vector<std::string>{WindowsPath(gameDir + "/zavo.exe"),
                                                    "--parameters=tok en&x", "--plat_extra=zone 7"}));

@@ -70,15 +70,10 @@ TEST_F(WineGame, ThePrefixIsMadeOnceWhileTheLoginWaitsAndTheNextRunStartsTheGame
     launch.OnLoginResult("true|tok en&x");  // before the client is ready: it waits
     std::thread worker([&] { launch.SetReady(); });
 
-    // Wine names the process before the game runs; the record says when it does.
     int pid = 0;
     SampleGameRecord game;
-    const bool started = WaitFor(
-        [&] {
-            game = ReadSampleGameRecord(gameDir + "/zavo-launch.json");
-            return game.pid > 0 && (pid = RunningGamePid(gameDir)) > 0;
-        },
-        std::chrono::minutes(3));
+    const bool started =
+        WaitFor([&] { return (pid = RunningGameWithRecord(gameDir, game)) > 0; }, std::chrono::minutes(3));
     if (!started) {
         platform::EndWineServer(prefix);  // whatever of Wine the worker waits for ends
         worker.join();

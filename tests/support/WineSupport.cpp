@@ -64,6 +64,11 @@ int RunningGamePid(const std::string& gameDir) {
     return 0;
 }
 
+int RunningGameWithRecord(const std::string& gameDir, SampleGameRecord& record) {
+    record = ReadSampleGameRecord(gameDir + "/zavo-launch.json");
+    return record.pid > 0 ? RunningGamePid(gameDir) : 0;
+}
+
 std::string WindowsPath(const std::string& path) {
     std::string windows = "Z:" + path;
     std::replace(windows.begin(), windows.end(), '/', '\\');

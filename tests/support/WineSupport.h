@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "GameRecord.h"
+
 namespace testing_support {
 
 // prefix becomes a link to the warm prefix, whose running server its Wine programs then share.
@@ -22,6 +24,10 @@ std::vector<int> WineProcessesOf(const std::string& prefix);
 
 // The process named zavo.exe working in gameDir (under Wine the game knows only its Windows pid).
 int RunningGamePid(const std::string& gameDir);
+
+// That process once the game has written its record (Wine names the process before the game
+// runs), with the record; 0 until then.
+int RunningGameWithRecord(const std::string& gameDir, SampleGameRecord& record);
 
 // A path as a Windows program under Wine sees it: "Z:" and backslashes.
 std::string WindowsPath(const std::string& path);
