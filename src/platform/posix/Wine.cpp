@@ -124,6 +124,7 @@ WinePrefixResult MakeWinePrefix(const std::string& loader, const std::string& pr
         return {true, 0};
     }
     const std::string partial = prefix + ".new";
+    EndWineServer(prefix);  // a making cut short may still run there
     std::filesystem::remove_all(partial, error);  // links inside go as links
     WinePrefixResult result;
     result.wineStatus = RunSilently(loader, {loader, "wineboot", "--init"}, partial);
