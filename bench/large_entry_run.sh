@@ -19,7 +19,9 @@ python3 - "$work/large.zip" "$size" <<'PY'
 import sys, zipfile
 path, size = sys.argv[1], int(sys.argv[2])
 chunk = bytes(1 << 20)
-with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=1) as archive:
+with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
+    for folder in ("zavo/", "zavo/data/"):  # a file's folder comes before it, as the launcher expects
+        archive.writestr(zipfile.ZipInfo(folder), "")
     with archive.open("zavo/data/huge.pak", "w", force_zip64=True) as entry:
         left = size
         while left > 0:
