@@ -128,6 +128,16 @@ protected:
     std::string PackagePath() const { return world.dataDir() + "/zavo.zip"; }
     std::string VersionFile() const { return world.clientDir() + "/game_client_version.txt"; }
 
+    // Unpacks an archive alone (no download, no completing steps) with a fresh window.
+    bool Unzip(const ZipBuilder& zip) {
+        if (!config) {
+            config = std::make_unique<CGameRemoteConfig>(Settings());
+        }
+        zip.WriteTo(archive);
+        window = std::make_unique<RecordingMainWindow>();
+        return config->OnUnzipFile(archive, window.get());
+    }
+
     void Publish(const std::string& name, const std::string& bytes) const { WriteFile(server.FilesDir() + "/" + name, bytes); }
     std::vector<std::string> Log() const { return LogEntries(ReadFile(logPath)); }
     std::vector<std::string> LogFrom(const std::string& entry) const {
@@ -152,6 +162,7 @@ protected:
     std::string logPath = logDir.path() + "/update.log";
     Logger log{logPath};
     std::string launcher = world.root() + "/app/valdrune";
+    std::string archive = world.root() + "/a.zip";
     std::unique_ptr<RecordingMainWindow> window;
     std::unique_ptr<CGameRemoteConfig> config;
 };
@@ -615,20 +626,13 @@ TEST_F(UpdatePipeline, EntriesEscapingTheClientFolderAreRefused) {
 }
 
 TEST_F(UpdatePipeline, ExtractionEntryRulesAndProgress) {
-    config = std::make_unique<CGameRemoteConfig>(Settings());
-    const std::string archive = world.root() + "/a.zip";
-    const auto unzip = [&](const ZipBuilder& zip) {
-        zip.WriteTo(archive);
-        window = std::make_unique<RecordingMainWindow>();
-        return config->OnUnzipFile(archive, window.get());
-    };
 
     ZipBuilder thousand;
     thousand.Directory("many/");
     for (int i = 1; i < 1000; ++i) {
         thousand.File("many/f" + std::to_string(i), std::to_string(i));
     }
-    ASSERT_TRUE(unzip(thousand));
+    ASSERT_TRUE(Unzip(thousand));
     std::vector<std::string> texts;
     for (int j = 1; j <= 1000; ++j) {
         texts.push_back(std::to_string(j) + "/1000");
@@ -642,19 +646,19 @@ TEST_F(UpdatePipeline, ExtractionEntryRulesAndProgress) {
     EXPECT_EQ(calls[1999], "ShowProgressState");
     EXPECT_EQ(ReadFile(world.clientDir() + "/many/f999"), "999");
 
-    ASSERT_TRUE(unzip(ZipBuilder().Directory("data/").File("data/a.txt", "a").File("data/b.bin", "b")));
+    ASSERT_TRUE(Unzip(ZipBuilder().Directory("data/").File("data/a.txt", "a").File("data/b.bin", "b")));
     EXPECT_EQ(window->Calls(), (std::vector<std::string>{"ShowProgress(|1/3|33|0)", "ShowProgressState",
                                                          "ShowProgress(|2/3|66|0)", "ShowProgressState",
                                                          "ShowProgress(|3/3|100|0)", "ShowProgressState"}));
     WriteFile(world.clientDir() + "/data/a.txt", "a much longer older content");
-    ASSERT_TRUE(unzip(ZipBuilder().Directory("data/").File("data/a.txt", "new")));  // existing folder, file overwritten
+    ASSERT_TRUE(Unzip(ZipBuilder().Directory("data/").File("data/a.txt", "new")));  // existing folder, file overwritten
     EXPECT_EQ(ReadFile(world.clientDir() + "/data/a.txt"), "new");
 
-    EXPECT_FALSE(unzip(ZipBuilder().File("nofolder/a.txt", "a")));  // its folder was never listed
+    EXPECT_FALSE(Unzip(ZipBuilder().File("nofolder/a.txt", "a")));  // its folder was never listed
     EXPECT_FALSE(fs::exists(world.clientDir() + "/nofolder"));
-    EXPECT_TRUE(unzip(ZipBuilder()));  // no entries: done at once
+    EXPECT_TRUE(Unzip(ZipBuilder()));  // no entries: done at once
     EXPECT_TRUE(window->Calls().empty());
-    EXPECT_FALSE(unzip(ZipBuilder().File(std::string(600, 'n'), "long name")));
+    EXPECT_FALSE(Unzip(ZipBuilder().File(std::string(600, 'n'), "long name")));
 }
 
 TEST_F(UpdatePipeline, AHeldCompletePackageIsInstalledWithoutATransferUnlessItIsTooOld) {
@@ -819,15 +823,8 @@ TEST_F(UpdatePipeline, ADiskThatRefusesTheFilesKeepsThePackageInsteadOfDownloadi
 }
 
 TEST_F(UpdatePipeline, BackslashesAndChineseWindowsNamesBecomeFoldersAndReadableNames) {
-    config = std::make_unique<CGameRemoteConfig>(Settings());
-    const std::string archive = world.root() + "/a.zip";
-    const auto unzip = [&](const ZipBuilder& zip) {
-        zip.WriteTo(archive);
-        window = std::make_unique<RecordingMainWindow>();
-        return config->OnUnzipFile(archive, window.get());
-    };
     // "数据\" and "数据\读我.txt" in code page 936, as an archiver on Chinese Windows stores them.
-    ASSERT_TRUE(unzip(ZipBuilder()
+    ASSERT_TRUE(Unzip(ZipBuilder()
                           .Directory("zavo\\")
                           .File("zavo\\a.txt", "a")
                           .Directory("\xca\xfd\xbe\xdd\\")
@@ -839,6 +836,6 @@ TEST_F(UpdatePipeline, BackslashesAndChineseWindowsNamesBecomeFoldersAndReadable
     EXPECT_NE(std::find(lines.begin(), lines.end(), kUnzip + std::string("数据\\读我.txt")), lines.end());
 
     // A name in neither encoding is refused rather than written as raw bytes.
-    EXPECT_FALSE(unzip(ZipBuilder().File("bad\xff.txt", "x")));
+    EXPECT_FALSE(Unzip(ZipBuilder().File("bad\xff.txt", "x")));
     EXPECT_EQ(Log().back(), "[ERROR][CGameRemoteConfig::OnUnzipFile] unzip error: " + archive + " [entry 1]: name neither UTF-8 nor GBK");
 }
