@@ -7,7 +7,7 @@ packages=(
     # build
     g++ cmake ninja-build pkg-config
     # libraries
-    libcurl4-openssl-dev libminizip-dev zlib1g-dev libssl-dev libfmt-dev
+    libcurl4-openssl-dev libzip-dev zlib1g-dev libssl-dev libfmt-dev
     libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxcb1-dev
     # tests, demo server, benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev

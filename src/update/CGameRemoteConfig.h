@@ -10,11 +10,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "core/MainWindow.h"
 #include "core/ProductConstants.h"
+#include "platform/FileSystem.h"
 #include "update/LocalClientVersion.h"
 #include "update/RemoteConfigDocument.h"
 
@@ -30,6 +33,12 @@ enum DownloadResult : int {
     kDownloadNoAddress = 4,          // no address for this attempt, or a later attempt failed
 };
 
+// Why the last unpacking failed: the package (unreadable, damaged, refused names), or the local
+// disk (no space, no permission, a path in the way), where the package is worth keeping.
+enum class UnpackFailure { None, Archive, LocalDisk };
+
+struct UnpackFault;
+
 class CGameRemoteConfig {
 public:
     // Where the pipeline reads and writes. The process uses the defaults; tests fill them in.
@@ -42,6 +51,8 @@ public:
         long connectTimeoutSeconds = 60;
         long stallTimeoutSeconds = 60;  // a transfer that receives nothing for this long fails
         std::string noicon;  // nothing sets it in the launcher; non-empty: an up-to-date run makes no shortcuts
+        // The free space of the file system holding a path (the unpacking checks it first).
+        std::function<std::optional<platform::DiskSpace>(const std::string&)> freeSpace = &platform::FreeDiskSpace;
 
         Settings();
     };
@@ -70,6 +81,7 @@ public:
     int OnDownLoad(MainWindow* window);
     bool OnUnzipFile(const std::string& path, MainWindow* window);
     bool UnzipFile(const std::string& path, MainWindow* window);
+    UnpackFailure LastUnpackFailure() const { return m_unpackFailure; }
 
     // Install registration.
     void SetRegisties();
@@ -110,6 +122,8 @@ private:
     std::uint32_t CopyLauncher(const std::string& target) const;
     void WriteVersionFile();
     void SetDownloadVersion(const LocalClientVersion& version);
+    // Logs the fault's one ERROR line, keeps its kind for LastUnpackFailure; false.
+    bool UnpackFailed(const UnpackFault& fault);
 
     Settings m_settings;
 
@@ -122,6 +136,7 @@ private:
     LocalClientVersion m_miniUpdateVersion;
     std::int64_t m_nResumeOffset = 0;
     int m_nDownloadAttempts = 0;
+    UnpackFailure m_unpackFailure = UnpackFailure::None;
 
     // Written by the worker, read by the window thread's resume record.
     std::atomic<std::int64_t> m_nOffset{0};

@@ -89,6 +89,14 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
                 LOG_INFO(kOnDownLoad, "Unzip success!");
                 return kDownloadFinished;
             }
+            if (LastUnpackFailure() == UnpackFailure::LocalDisk) {
+                // The disk refused the files, not the package: downloading it again cannot help,
+                // so it waits on disk for a run after the disk has been put right.
+                ShowMessage(window, "解压失败,ErrorCode:104");
+                LOG_INFO(kOnDownLoad, "unzip is error!");
+                Reports().Log("unzip failed");
+                return kDownloadFinished;
+            }
             LOG_INFO(kOnDownLoad, "Unzip failed, and restart downloading game resource!");
             break;
     }

@@ -52,7 +52,7 @@ std::size_t File::Write(const void* data, std::size_t size) {
             continue;
         }
         if (n <= 0) {
-            m_error = n == 0 ? kErrorDiskFull : WinErrorFromErrno(errno);
+            m_error = WinErrorFromErrno(n == 0 ? ENOSPC : errno);  // a write of nothing means a full disk
             break;
         }
         done += static_cast<std::size_t>(n);
