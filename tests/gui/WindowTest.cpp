@@ -12,6 +12,7 @@
 
 #include "ChildProcess.h"
 #include "GuiSupport.h"
+#include "LogEntries.h"
 #include "OperatorServer.h"
 #include "TempHome.h"
 #include "WindowPixels.h"
@@ -393,6 +394,26 @@ TEST_F(WindowTest, EntryPageIsLoadedOnceAsTheConfigurationGivesIt) {
     ASSERT_NE(second, std::string::npos);
     EXPECT_LT(first, second);
     EXPECT_NE(log.find("] " + entryUrl + "\n", second), std::string::npos);
+}
+
+TEST_F(WindowTest, AnEntryUrlOtherThanHttpOrHttpsIsNotLoadedIntoThePage) {
+    const std::vector<std::string> refused = {"file:///etc/hostname", " JavaScript:document.title='run'",
+                                              "vdtest:start", ""};
+    Run([&](Session& s) {
+        for (const std::string& url : refused) {
+            entryUrl = url;
+            s.worker->InitWebBrower();
+            // A navigation would have been posted before InitWebBrower returned, so it has run by now.
+            EXPECT_TRUE(s.OnWindow([&] { return webkit_web_view_get_uri(s.dlg.Overlay()->WebView()) == nullptr; }))
+                << url;
+        }
+    });
+    std::vector<std::string> expected;
+    for (const std::string& url : refused) {
+        expected.push_back("[ERROR][CWebCDlg::InitWebBrower::");
+        expected.push_back(": " + url + "\n");
+    }
+    EXPECT_TRUE(testing_support::ContainsInOrder(LogText(), expected)) << LogText();
 }
 
 // --- the page host ---
