@@ -340,6 +340,22 @@ TEST_F(LauncherPage, NewWindowsGoToTheDefaultBrowserOnlyForWebAddressesNeverToOt
     EXPECT_EQ(launcher->Wait(), 0) << launcher->Stderr();
 }
 
+TEST_F(LauncherPage, ReportsDoNotGoOutWithoutThePageEnginesUserAgent) {
+    ServeClient("agent.html");
+    server.SetRule(kPackagePath, "stall");
+    auto launcher = Start();
+    ASSERT_TRUE(WaitForWindow(*launcher)) << launcher->Stderr();
+    const auto agent = WaitForResult("agent");
+    ASSERT_TRUE(agent && agent->starts_with("Mozilla/5.0 ")) << Seen();
+    // The start's two reports, then the download's.
+    ASSERT_TRUE(WaitFor([&] { return server.ReportLines().size() >= 4; })) << ReadFile(log);
+    for (const std::string& line : server.ReportLines()) {
+        EXPECT_NE(line.find("\"user_agent\":\"" + *agent + "\""), std::string::npos) << line;
+    }
+    launcher->Signal(SIGTERM);
+    EXPECT_EQ(launcher->Wait(), 0) << launcher->Stderr();
+}
+
 TEST_F(LauncherPage, LoginFromThePageStartsTheGameThenTheLauncherHidesWaitsAndExits) {
     // The game stays until the test ends it.
     const std::string package = ServeClient("game-login.html", GamePackage().File("zavo/zavo.cfg", "wait=300\n"));
