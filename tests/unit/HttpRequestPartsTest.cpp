@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <map>
 
 #include "telemetry/BrowserInfo.h"
 #include "telemetry/HttpRequest.h"
+#include "telemetry/ProxyEnvironment.h"
 
 TEST(HttpRequestParts, AddressesSplitIntoSchemeHostPortAndObject) {
     auto parts = inner::CrackUrl("http://127.0.0.1:8080/api/x.php?a=1&b=%7C#frag");
@@ -62,4 +64,41 @@ TEST(HttpRequestParts, NewParamsStartWithTheEnginesUserAgentAndNoCache) {
     EXPECT_EQ(params.m_nVerb, 0);
     EXPECT_EQ(params.m_nProxyPort, 80);
     EXPECT_EQ(params.m_nTimeout, 0);
+}
+
+TEST(HttpRequestParts, RequestsWithoutAProxyOfTheirOwnTakeTheEnvironmentsAsLibcurlDoes) {
+    std::map<std::string, std::string> env;
+    const inner::VariableLookup lookup = [&](const char* name) -> std::optional<std::string> {
+        const auto it = env.find(name);
+        return it != env.end() ? std::optional<std::string>(it->second) : std::nullopt;
+    };
+    const auto proxyFor = [&](const std::string& scheme, const std::string& host) {
+        return inner::ProxyFromEnvironment(scheme, host, lookup);
+    };
+    EXPECT_EQ(proxyFor("http", "ops.example.com"), "");
+    // An upper-case HTTP_PROXY may come from a web server's CGI request: never taken.
+    env = {{"HTTP_PROXY", "http://cgi.invalid:1"}, {"HTTPS_PROXY", "https-proxy:3129"}, {"ALL_PROXY", "socks5h://all:1080"}};
+    EXPECT_EQ(proxyFor("http", "ops.example.com"), "socks5h://all:1080");
+    EXPECT_EQ(proxyFor("https", "ops.example.com"), "https-proxy:3129");
+    env["http_proxy"] = "http://proxy.lan:3128";
+    EXPECT_EQ(proxyFor("http", "ops.example.com"), "http://proxy.lan:3128");
+
+    // no_proxy: a name covers itself and the names below it; addresses match whole or by range.
+    env["NO_PROXY"] = "example.com, .corp.lan,10.0.0.0/8 ::1";
+    for (const char* direct : {"example.com", "ops.example.com", "OPS.Example.COM.", "a.corp.lan", "10.20.30.40", "[::1]"}) {
+        EXPECT_EQ(proxyFor("http", direct), "") << direct;
+    }
+    for (const char* proxied : {"nonexample.com", "example.com.evil.org", "corp.lan.org", "11.0.0.1", "[::2]"}) {
+        EXPECT_EQ(proxyFor("http", proxied), "http://proxy.lan:3128") << proxied;
+    }
+    env["no_proxy"] = "*";  // the lower-case list wins, and "*" names every host
+    EXPECT_EQ(proxyFor("https", "anything.example.org"), "");
+    EXPECT_EQ(proxyFor("ftp", "ops.example.com"), "");
+
+    // Where the engine connects first: the proxy, on libcurl's default port when none is written.
+    EXPECT_EQ(inner::ProxyHop("proxy.lan").host, "proxy.lan");
+    EXPECT_EQ(inner::ProxyHop("proxy.lan").port, 1080);
+    EXPECT_EQ(inner::ProxyHop("https://proxy.lan").port, 443);
+    EXPECT_EQ(inner::ProxyHop("http://user:pw@[::1]:3128").host, "[::1]");
+    EXPECT_EQ(inner::ProxyHop("http://user:pw@[::1]:3128").port, 3128);
 }
