@@ -31,6 +31,10 @@ std::string UrlPart(CURLU* url, CURLUPart part) {
 
 }  // namespace
 
+const char* SchemeText(int scheme) {
+    return scheme == kSchemeHttps ? "https" : scheme == kSchemeHttp ? "http" : "";
+}
+
 CUrlParts CrackUrl(const std::string& url) {
     CUrlParts parts;
     CURLU* handle = curl_url();
@@ -105,9 +109,8 @@ CHttpRequest::CHttpRequest(int requestId, inner::CEventWindow& eventWindow, cons
         plan.hopPort = m_params.m_nProxyPort;
         plan.proxyUserName = m_params.m_strProxyUserName;
         plan.proxyPassword = m_params.m_strProxyPassword;
-    } else if (std::string proxy = inner::ProxyFromEnvironment(
-                   m_nScheme == kSchemeHttps ? "https" : m_nScheme == kSchemeHttp ? "http" : "", m_strHost,
-                   platform::ProxyVariable);
+    } else if (std::string proxy = inner::ProxyFromEnvironment(inner::SchemeText(m_nScheme), m_strHost,
+                                                               platform::ProxyVariable);
                !proxy.empty()) {
         // No proxy of its own: the system's settings, which on this platform are the proxy
         // variables the update's transfers follow.

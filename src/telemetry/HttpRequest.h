@@ -70,6 +70,9 @@ struct CUrlParts {
 // Host and object stay empty when the address cannot be split.
 CUrlParts CrackUrl(const std::string& url);
 
+// "http", "https", or empty for any other scheme number.
+const char* SchemeText(int scheme);
+
 // The verb text of a verb code.
 const char* VerbText(int verb);
 

@@ -96,7 +96,8 @@ bool NoProxyMatches(const std::string& host, const std::string& noProxy) {
     return false;
 }
 
-std::string ProxyFromEnvironment(const std::string& scheme, const std::string& host, const VariableLookup& variable) {
+std::string ProxyFromEnvironment(const std::string& scheme, const std::string& host,
+                                 const VariableLookup& variable) {
     if (scheme != "http" && scheme != "https") {
         return {};
     }

@@ -19,7 +19,8 @@ using VariableLookup = std::function<std::optional<std::string>(const char* name
 // be set by a web server's CGI environment and is never taken), then all_proxy or ALL_PROXY;
 // no_proxy (else NO_PROXY) lists hosts reached directly: "*" for all, names matching
 // themselves and every name below them, addresses with an optional "/bits" range.
-std::string ProxyFromEnvironment(const std::string& scheme, const std::string& host, const VariableLookup& variable);
+std::string ProxyFromEnvironment(const std::string& scheme, const std::string& host,
+                                 const VariableLookup& variable);
 
 // True when host is one of no_proxy's entries (separated by commas or blanks).
 bool NoProxyMatches(const std::string& host, const std::string& noProxy);

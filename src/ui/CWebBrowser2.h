@@ -2,8 +2,8 @@
 // The page host: the channel's page in a WebKitWebView that behaves like part of the launcher.
 // No context menu; refresh, open, print and new-window keys swallowed; alert and confirm shown
 // as the launcher's own box (caption "提示", error icon); pages that open new windows have them
-// opened in the player's default browser (http and https only); no border and no scroll bars. The page gets its
-// window.external from the web extension (see ui/PageBridge.h).
+// opened in the player's default browser (http and https only); no border and no scroll bars.
+// The page gets its window.external from the web extension (see ui/PageBridge.h).
 //
 // Lives on the window thread.
 

@@ -156,7 +156,8 @@ void CWebCDlg::InitWebBrower() {
     // Only a web page: a configuration must not make the launcher open local files or scripts.
     auto page = WebAddress(url);
     if (!page) {
-        LOG_ERROR("CWebCDlg::InitWebBrower", "EntryUrl is not an http or https address, not loaded: " + AddressForLog(url));
+        LOG_ERROR("CWebCDlg::InitWebBrower",
+                  "EntryUrl is not an http or https address, not loaded: " + AddressForLog(url));
         return;
     }
     // The page belongs to the window thread; the worker does not wait for the load.

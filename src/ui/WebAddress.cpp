@@ -2,9 +2,13 @@
 
 namespace {
 
-bool IsControlOrSpace(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+bool IsControlOrSpace(char c) {
+    return static_cast<unsigned char>(c) <= 0x20;
+}
 
-bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 }  // namespace
 

@@ -293,9 +293,10 @@ TEST_F(LauncherPage, NewWindowsGoToTheDefaultBrowserOnlyForWebAddressesNeverToOt
     WriteFile(world.dataHome() + "/applications/valdrune-test-browser.desktop",
               "[Desktop Entry]\nType=Application\nName=Test browser\nNoDisplay=true\nExec=" + handler +
                   " %u\nMimeType=x-scheme-handler/http;x-scheme-handler/vdtest;text/plain;\n");
-    WriteFile(world.configHome() + "/mimeapps.list",
-              "[Default Applications]\nx-scheme-handler/http=valdrune-test-browser.desktop\n"
-              "x-scheme-handler/vdtest=valdrune-test-browser.desktop\ntext/plain=valdrune-test-browser.desktop\n");
+    WriteFile(
+        world.configHome() + "/mimeapps.list",
+        "[Default Applications]\nx-scheme-handler/http=valdrune-test-browser.desktop\n"
+        "x-scheme-handler/vdtest=valdrune-test-browser.desktop\ntext/plain=valdrune-test-browser.desktop\n");
 
     ServeClient("new-windows.html");
     server.SetRule(kPackagePath, "stall");
@@ -315,9 +316,10 @@ TEST_F(LauncherPage, NewWindowsGoToTheDefaultBrowserOnlyForWebAddressesNeverToOt
     const std::string opened = server.Url("/www/elsewhere.html?via=open");
     EXPECT_TRUE(WaitFor([&] { return Recorded().contains(opened); })) << ReadFile(log);
     // The page's other addresses are refused, each with an ERROR line, before the http one.
-    EXPECT_TRUE(ContainsInOrder(ReadFile(log), {"[ERROR][CWebBrowser2::OpenExternally::", "file:///etc/hostname\n",
-                                                "[ERROR][CWebBrowser2::OpenExternally::", "vdtest:start-something\n",
-                                                "[ERROR][CWebBrowser2::OpenExternally::", "javascript:alert(1)\n"}))
+    EXPECT_TRUE(
+        ContainsInOrder(ReadFile(log), {"[ERROR][CWebBrowser2::OpenExternally::", "file:///etc/hostname\n",
+                                        "[ERROR][CWebBrowser2::OpenExternally::", "vdtest:start-something\n",
+                                        "[ERROR][CWebBrowser2::OpenExternally::", "javascript:alert(1)\n"}))
         << ReadFile(log);
 
     // A player's click on the target=_blank link, which covers the page's top.

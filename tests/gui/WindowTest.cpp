@@ -404,8 +404,9 @@ TEST_F(WindowTest, AnEntryUrlOtherThanHttpOrHttpsIsNotLoadedIntoThePage) {
             entryUrl = url;
             s.worker->InitWebBrower();
             // A navigation would have been posted before InitWebBrower returned, so it has run by now.
-            EXPECT_TRUE(s.OnWindow([&] { return webkit_web_view_get_uri(s.dlg.Overlay()->WebView()) == nullptr; }))
-                << url;
+            EXPECT_TRUE(s.OnWindow([&] {
+                return webkit_web_view_get_uri(s.dlg.Overlay()->WebView()) == nullptr;
+            })) << url;
         }
     });
     std::vector<std::string> expected;

@@ -105,7 +105,7 @@ TEST_F(Reporting, MessageReportsArriveAsOneEscapedValueWithTheEnginesUserAgent) 
 
 TEST_F(Reporting, ReportsBehindAProxyAreNotLostWhereTheUpdateFollowsTheEnvironmentsProxy) {
     OperatorServer proxy;  // answers a proxied request and records its whole address
-    TempHome world;         // gives the variables back afterwards
+    TempHome world;        // gives the variables back afterwards
     world.Set("no_proxy", std::nullopt);
     world.Set("NO_PROXY", std::nullopt);
     world.Set("http_proxy", proxy.Origin());
@@ -118,7 +118,8 @@ TEST_F(Reporting, ReportsBehindAProxyAreNotLostWhereTheUpdateFollowsTheEnvironme
         }
         return false;
     };
-    EXPECT_TRUE(loop.RunUntil(proxied, EventLoop::Clock::now() + 20s)) << ::testing::PrintToString(proxy.Requests());
+    EXPECT_TRUE(loop.RunUntil(proxied, EventLoop::Clock::now() + 20s))
+        << ::testing::PrintToString(proxy.Requests());
     EXPECT_TRUE(server.ReportLines().empty());
 
     // A host the exception list names is reached directly, as libcurl does for the update.

@@ -77,7 +77,9 @@ TEST(HttpRequestParts, RequestsWithoutAProxyOfTheirOwnTakeTheEnvironmentsAsLibcu
     };
     EXPECT_EQ(proxyFor("http", "ops.example.com"), "");
     // An upper-case HTTP_PROXY may come from a web server's CGI request: never taken.
-    env = {{"HTTP_PROXY", "http://cgi.invalid:1"}, {"HTTPS_PROXY", "https-proxy:3129"}, {"ALL_PROXY", "socks5h://all:1080"}};
+    env = {{"HTTP_PROXY", "http://cgi.invalid:1"},
+           {"HTTPS_PROXY", "https-proxy:3129"},
+           {"ALL_PROXY", "socks5h://all:1080"}};
     EXPECT_EQ(proxyFor("http", "ops.example.com"), "socks5h://all:1080");
     EXPECT_EQ(proxyFor("https", "ops.example.com"), "https-proxy:3129");
     env["http_proxy"] = "http://proxy.lan:3128";
@@ -85,10 +87,12 @@ TEST(HttpRequestParts, RequestsWithoutAProxyOfTheirOwnTakeTheEnvironmentsAsLibcu
 
     // no_proxy: a name covers itself and the names below it; addresses match whole or by range.
     env["NO_PROXY"] = "example.com, .corp.lan,10.0.0.0/8 ::1";
-    for (const char* direct : {"example.com", "ops.example.com", "OPS.Example.COM.", "a.corp.lan", "10.20.30.40", "[::1]"}) {
+    for (const char* direct :
+         {"example.com", "ops.example.com", "OPS.Example.COM.", "a.corp.lan", "10.20.30.40", "[::1]"}) {
         EXPECT_EQ(proxyFor("http", direct), "") << direct;
     }
-    for (const char* proxied : {"nonexample.com", "example.com.evil.org", "corp.lan.org", "11.0.0.1", "[::2]"}) {
+    for (const char* proxied :
+         {"nonexample.com", "example.com.evil.org", "corp.lan.org", "11.0.0.1", "[::2]"}) {
         EXPECT_EQ(proxyFor("http", proxied), "http://proxy.lan:3128") << proxied;
     }
     env["no_proxy"] = "*";  // the lower-case list wins, and "*" names every host

@@ -165,11 +165,11 @@ TEST(WebAddress, OnlyHttpAndHttpsLeaveForABrowserWhateverTheSpellingTricks) {
     // As the engine reads it: blanks and controls around the address, tabs and breaks inside.
     EXPECT_EQ(WebAddress(" \t\x01https://example.com/ \n"), "https://example.com/");
     EXPECT_EQ(WebAddress("ht\ttp://example.com/"), "http://example.com/");
-    for (const char* refused : {"javascript:alert(1)", "  JavaScript:alert(1)", "java\nscript:alert(1)",
-                                "file:///etc/passwd", "FILE:///etc/passwd", "data:text/html,<script>1</script>",
-                                "vbscript:x", "steam://run/1", "httpx://example.com", "http+x://example.com",
-                                "1http://example.com", "http", "//example.com/http:", "/http://x", "",
-                                " ", "\xE2\x80\x8Bhttp://example.com"}) {
+    for (const char* refused :
+         {"javascript:alert(1)", "  JavaScript:alert(1)", "java\nscript:alert(1)", "file:///etc/passwd",
+          "FILE:///etc/passwd", "data:text/html,<script>1</script>", "vbscript:x", "steam://run/1",
+          "httpx://example.com", "http+x://example.com", "1http://example.com", "http",
+          "//example.com/http:", "/http://x", "", " ", "\xE2\x80\x8Bhttp://example.com"}) {
         EXPECT_EQ(WebAddress(refused), std::nullopt) << refused;
     }
     // Log lines keep a long address short and its characters whole.
