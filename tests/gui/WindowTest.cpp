@@ -12,7 +12,6 @@
 
 #include "ChildProcess.h"
 #include "GuiSupport.h"
-#include "LogEntries.h"
 #include "OperatorServer.h"
 #include "TempHome.h"
 #include "WindowPixels.h"
@@ -397,24 +396,15 @@ TEST_F(WindowTest, EntryPageIsLoadedOnceAsTheConfigurationGivesIt) {
 }
 
 TEST_F(WindowTest, AnEntryUrlOtherThanHttpOrHttpsIsNotLoadedIntoThePage) {
-    const std::vector<std::string> refused = {"file:///etc/hostname", " JavaScript:document.title='run'",
-                                              "vdtest:start", ""};
     Run([&](Session& s) {
-        for (const std::string& url : refused) {
+        for (const char* url : {"file:///etc/hostname", " JavaScript:document.title='run'", ""}) {
             entryUrl = url;
             s.worker->InitWebBrower();
-            // A navigation would have been posted before InitWebBrower returned, so it has run by now.
-            EXPECT_TRUE(s.OnWindow([&] {
-                return webkit_web_view_get_uri(s.dlg.Overlay()->WebView()) == nullptr;
-            })) << url;
+            // A navigation would have been posted before InitWebBrower returned: it has run by now.
+            EXPECT_EQ(s.OnWindow([&] { return webkit_web_view_get_uri(s.dlg.Overlay()->WebView()); }), nullptr);
+            EXPECT_TRUE(LogText().ends_with("not loaded: " + entryUrl + "\n")) << LogText();
         }
     });
-    std::vector<std::string> expected;
-    for (const std::string& url : refused) {
-        expected.push_back("[ERROR][CWebCDlg::InitWebBrower::");
-        expected.push_back(": " + url + "\n");
-    }
-    EXPECT_TRUE(testing_support::ContainsInOrder(LogText(), expected)) << LogText();
 }
 
 // --- the page host ---

@@ -121,12 +121,6 @@ TEST_F(Reporting, ReportsBehindAProxyAreNotLostWhereTheUpdateFollowsTheEnvironme
     EXPECT_TRUE(loop.RunUntil(proxied, EventLoop::Clock::now() + 20s))
         << ::testing::PrintToString(proxy.Requests());
     EXPECT_TRUE(server.ReportLines().empty());
-
-    // A host the exception list names is reached directly, as libcurl does for the update.
-    world.Set("no_proxy", "localhost,127.0.0.1");
-    reporter->Log("direct");
-    EXPECT_EQ(QueriesOnceThereAre(kErrorPath, 1).size(), 1u);
-    EXPECT_EQ(proxy.Requests().size(), 1u);
 }
 
 TEST_F(Reporting, TheLastReportBeforeShutDownStillGoesOutAndLaterOnesDoNot) {

@@ -67,42 +67,27 @@ TEST(HttpRequestParts, NewParamsStartWithTheEnginesUserAgentAndNoCache) {
 }
 
 TEST(HttpRequestParts, RequestsWithoutAProxyOfTheirOwnTakeTheEnvironmentsAsLibcurlDoes) {
-    std::map<std::string, std::string> env;
-    const inner::VariableLookup lookup = [&](const char* name) -> std::optional<std::string> {
-        const auto it = env.find(name);
-        return it != env.end() ? std::optional<std::string>(it->second) : std::nullopt;
-    };
-    const auto proxyFor = [&](const std::string& scheme, const std::string& host) {
-        return inner::ProxyFromEnvironment(scheme, host, lookup);
-    };
-    EXPECT_EQ(proxyFor("http", "ops.example.com"), "");
     // An upper-case HTTP_PROXY may come from a web server's CGI request: never taken.
-    env = {{"HTTP_PROXY", "http://cgi.invalid:1"},
-           {"HTTPS_PROXY", "https-proxy:3129"},
-           {"ALL_PROXY", "socks5h://all:1080"}};
-    EXPECT_EQ(proxyFor("http", "ops.example.com"), "socks5h://all:1080");
-    EXPECT_EQ(proxyFor("https", "ops.example.com"), "https-proxy:3129");
-    env["http_proxy"] = "http://proxy.lan:3128";
-    EXPECT_EQ(proxyFor("http", "ops.example.com"), "http://proxy.lan:3128");
-
+    std::map<std::string, std::string> env{
+        {"HTTP_PROXY", "http://cgi.invalid:1"}, {"HTTPS_PROXY", "tls-proxy:3129"}, {"ALL_PROXY", "socks5h://all"}};
+    const auto proxyFor = [&](const char* scheme, const char* host) {
+        return inner::ProxyFromEnvironment(scheme, host, [&](const char* name) -> std::optional<std::string> {
+            return env.contains(name) ? std::optional(env[name]) : std::nullopt;
+        });
+    };
+    EXPECT_EQ(proxyFor("http", "ops.example.com"), "socks5h://all");
+    EXPECT_EQ(proxyFor("https", "ops.example.com"), "tls-proxy:3129");
     // no_proxy: a name covers itself and the names below it; addresses match whole or by range.
-    env["NO_PROXY"] = "example.com, .corp.lan,10.0.0.0/8 ::1";
-    for (const char* direct :
-         {"example.com", "ops.example.com", "OPS.Example.COM.", "a.corp.lan", "10.20.30.40", "[::1]"}) {
+    env["http_proxy"] = "http://proxy.lan:3128";
+    env["NO_PROXY"] = "example.com, 10.0.0.0/8 ::1";
+    for (const char* direct : {"OPS.Example.COM.", "10.20.30.40", "[::1]"}) {
         EXPECT_EQ(proxyFor("http", direct), "") << direct;
     }
-    for (const char* proxied :
-         {"nonexample.com", "example.com.evil.org", "corp.lan.org", "11.0.0.1", "[::2]"}) {
+    for (const char* proxied : {"nonexample.com", "example.com.evil.org", "11.0.0.1"}) {
         EXPECT_EQ(proxyFor("http", proxied), "http://proxy.lan:3128") << proxied;
     }
-    env["no_proxy"] = "*";  // the lower-case list wins, and "*" names every host
-    EXPECT_EQ(proxyFor("https", "anything.example.org"), "");
-    EXPECT_EQ(proxyFor("ftp", "ops.example.com"), "");
-
-    // Where the engine connects first: the proxy, on libcurl's default port when none is written.
-    EXPECT_EQ(inner::ProxyHop("proxy.lan").host, "proxy.lan");
+    // The first hop, on libcurl's default port when none is written.
     EXPECT_EQ(inner::ProxyHop("proxy.lan").port, 1080);
-    EXPECT_EQ(inner::ProxyHop("https://proxy.lan").port, 443);
-    EXPECT_EQ(inner::ProxyHop("http://user:pw@[::1]:3128").host, "[::1]");
-    EXPECT_EQ(inner::ProxyHop("http://user:pw@[::1]:3128").port, 3128);
+    const inner::CProxyHop hop = inner::ProxyHop("http://user:pw@[::1]:3128");
+    EXPECT_EQ(hop.host + ":" + std::to_string(hop.port), "[::1]:3128");
 }

@@ -160,21 +160,15 @@ TEST(WindowThread, ClosingReleasesAWaitingSenderAndDropsQueuedWork) {
 }
 
 TEST(WebAddress, OnlyHttpAndHttpsLeaveForABrowserWhateverTheSpellingTricks) {
-    EXPECT_EQ(WebAddress("http://example.com/a?b=1"), "http://example.com/a?b=1");
-    EXPECT_EQ(WebAddress("HTTPS://example.com/"), "HTTPS://example.com/");
+    EXPECT_EQ(WebAddress("HTTPS://example.com/a?b=1"), "HTTPS://example.com/a?b=1");
     // As the engine reads it: blanks and controls around the address, tabs and breaks inside.
-    EXPECT_EQ(WebAddress(" \t\x01https://example.com/ \n"), "https://example.com/");
-    EXPECT_EQ(WebAddress("ht\ttp://example.com/"), "http://example.com/");
+    EXPECT_EQ(WebAddress(" \t\x01ht\ttp://example.com/ \n"), "http://example.com/");
     for (const char* refused :
-         {"javascript:alert(1)", "  JavaScript:alert(1)", "java\nscript:alert(1)", "file:///etc/passwd",
-          "FILE:///etc/passwd", "data:text/html,<script>1</script>", "vbscript:x", "steam://run/1",
-          "httpx://example.com", "http+x://example.com", "1http://example.com", "http",
-          "//example.com/http:", "/http://x", "", " ", "\xE2\x80\x8Bhttp://example.com"}) {
+         {"javascript:alert(1)", "  JavaScript:alert(1)", "java\nscript:alert(1)", "FILE:///etc/passwd",
+          "data:text/html,<script>1</script>", "steam://run/1", "httpx://example.com", "1http://x",
+          "/http://x", "", "\xE2\x80\x8Bhttp://example.com"}) {
         EXPECT_EQ(WebAddress(refused), std::nullopt) << refused;
     }
     // Log lines keep a long address short and its characters whole.
-    const std::string longAddress = "data:" + std::string(250, 'a') + "中文";
-    const std::string logged = AddressForLog(longAddress);
-    EXPECT_EQ(logged, "data:" + std::string(250, 'a') + "...");
-    EXPECT_EQ(AddressForLog("file:///x"), "file:///x");
+    EXPECT_EQ(AddressForLog("data:" + std::string(250, 'a') + "中文"), "data:" + std::string(250, 'a') + "...");
 }
