@@ -78,6 +78,15 @@ std::uint32_t CreateDataFolders(const DataFolders& folders) {
         return 0;
     }
     if (!platform::PathExists(folders.dataDir)) {
+        // A fresh account may have no data home yet (Windows always has its drive root): make
+        // it with its missing parents, private as the XDG base directory rules ask.
+        const size_t slash = folders.dataDir.rfind('/');
+        const std::string dataHome = slash == 0 ? "/" : folders.dataDir.substr(0, slash);
+        if (!platform::PathExists(dataHome)) {
+            if (const auto code = platform::CreateDirectoryTree(dataHome)) {
+                return code;
+            }
+        }
         if (const auto code = platform::CreateDirectoryOneLevel(folders.dataDir)) {
             return code;
         }

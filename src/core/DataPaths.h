@@ -51,4 +51,6 @@ DataFolders BuildDataPaths(const std::optional<std::string>& dataHome);
 
 // Makes sure both folders exist: 0, or the Windows error number of the creation that failed.
 // An existing client folder is taken as proof of the data folder; nothing else is examined.
+// A missing data home is made first, with its missing parents (mode 0700); the data folder and
+// the client folder are then made one level each.
 std::uint32_t CreateDataFolders(const DataFolders& folders);

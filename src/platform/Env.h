@@ -1,6 +1,7 @@
 #pragma once
-// The user's folders, from HOME and the XDG base-directory variables. These are the only
-// values the launcher reads from its environment. Lookups never create a folder.
+// The user's folders, from HOME and the XDG base-directory variables, and the proxy variables
+// libcurl reads. These are the only values the launcher reads from its environment. Lookups
+// never create a folder.
 
 #include <optional>
 #include <string>
@@ -24,5 +25,9 @@ std::optional<std::string> DesktopDir();
 
 // Where menu entries live: <data home>/applications (the Windows "Start menu").
 std::optional<std::string> StartMenuDir();
+
+// A proxy variable (http_proxy, HTTPS_PROXY, no_proxy ...); nullopt when it is unset or empty,
+// which libcurl takes alike.
+std::optional<std::string> ProxyVariable(const char* name);
 
 }  // namespace platform
