@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeMachine.h"
-#include "platform/CpuInfo.h"
-#include "platform/MachineIds.h"
-#include "platform/NetworkAdapters.h"
+#include "platform/posix/Linux.h"
 #include "telemetry/Digest.h"
 #include "telemetry/MachineProfile.h"
 #include "telemetry/UrlEscape.h"

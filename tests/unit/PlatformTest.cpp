@@ -14,6 +14,7 @@
 #include "platform/NamedMutex.h"
 #include "platform/ProcessList.h"
 #include "platform/SystemInfo.h"
+#include "platform/posix/Linux.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -73,7 +74,7 @@ TEST(PlatformEnv, DesktopFollowsUserDirsAndFallsBackToHomeDesktop) {
 
 TEST(PlatformMutex, SecondHolderSeesItExistUntilTheFirstLetsGo) {
     TempHome world;
-    EXPECT_EQ(platform::NamedMutex::LockFilePath("Valdrune"), world.runtimeDir() + "/Valdrune.lock");
+    EXPECT_EQ(platform::LockFilePath("Valdrune"), world.runtimeDir() + "/Valdrune.lock");
     {
         auto first = platform::NamedMutex::Create("Valdrune");
         EXPECT_EQ(first.state(), platform::NamedMutex::State::Created);
@@ -85,7 +86,7 @@ TEST(PlatformMutex, SecondHolderSeesItExistUntilTheFirstLetsGo) {
     EXPECT_EQ(platform::NamedMutex::Create("Valdrune").state(), platform::NamedMutex::State::Created);
 
     world.Set("XDG_RUNTIME_DIR", world.root() + "/no-such-folder");
-    EXPECT_EQ(platform::NamedMutex::LockFilePath("Valdrune"), "/tmp/Valdrune-" + std::to_string(::getuid()) + ".lock");
+    EXPECT_EQ(platform::LockFilePath("Valdrune"), "/tmp/Valdrune-" + std::to_string(::getuid()) + ".lock");
 }
 
 TEST(PlatformProcesses, NamesComeFromCommFilesOfNumericEntries) {
