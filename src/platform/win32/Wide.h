@@ -4,6 +4,18 @@
 
 #include <windows.h>
 
+// The platform layer's own functions share these names; the A/W macros of windows.h must not
+// rename them here (every Windows call in this backend names its W form).
+#undef CopyFile
+#undef DeleteFile
+#undef MessageBox
+#undef RegCreateKeyEx
+#undef RegDeleteKey
+#undef RegDeleteValue
+#undef RegOpenKeyEx
+#undef RegQueryValueEx
+#undef RemoveDirectory
+
 #include <cstdint>
 #include <string>
 #include <string_view>
