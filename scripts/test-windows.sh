@@ -19,8 +19,9 @@ export WINEPREFIX=$PWD/build/windows-x64/wineprefix WINEARCH=win64 WINEDEBUG=-al
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
 # Wine's background processes inherit the first program's streams, and ctest would wait for
 # them: the prefix's server and its boot start first, detached, with closed streams.
+mkdir -p "$WINEPREFIX"
 wineserver -p </dev/null >/dev/null 2>&1
-"$wine64" wineboot </dev/null >/dev/null 2>&1
+"$wine64" wineboot </dev/null >/dev/null 2>&1 || { echo "test-windows: the Wine prefix did not boot" >&2; exit 1; }
 status=0
 ctest --preset windows-x64 -j "$(nproc)" "$@" || status=$?
 wineserver -k </dev/null >/dev/null 2>&1 || true
