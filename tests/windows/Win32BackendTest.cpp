@@ -17,12 +17,16 @@
 #include <thread>
 
 #include "TempHome.h"
+#include "LogCapture.h"
+#include "core/CWebApp.h"
 #include "core/CrashDumpFilter.h"
 #include "core/DataPaths.h"
 #include "platform/DelayedDeletion.h"
 #include "platform/Env.h"
 #include "platform/ErrorCodes.h"
+#include "platform/Executable.h"
 #include "platform/FileSystem.h"
+#include "platform/MessageBox.h"
 #include "platform/Process.h"
 #include "platform/ShellLink.h"
 #include "platform/win32/CommandLine.h"
@@ -124,6 +128,30 @@ TEST(Win32Folders, TheDataFolderIsAtTheRootOfDriveC) {
     ASSERT_TRUE(desktop && startMenu);
     EXPECT_EQ(DataPaths::DesktopShortcut(*desktop), *desktop + "\\Valdrune.lnk");
     EXPECT_EQ(DataPaths::StartMenuFolder(*startMenu), *startMenu + "\\Apps\\drevoline");
+}
+
+TEST(Win32Startup, AFirstStartMakesItsFoldersOnDriveCAndASecondLauncherIsRefused) {
+    LogCapture log;
+    platform::ScriptedPresenter boxes;
+    platform::SetMessagePresenter(&boxes);
+    std::optional<int> second;
+    CWebApp::Seams seams;
+    seams.runMainWindow = [&](CWebApp&) { second = CWebApp({"Valdrune.exe"}).Run(); };
+    CWebApp app({"Valdrune.exe"}, std::move(seams));
+    EXPECT_EQ(app.Run(), 0);
+    platform::SetMessagePresenter(nullptr);
+
+    EXPECT_EQ(app.m_strDataDir, "C:\\zavo-drevoline");
+    EXPECT_TRUE(platform::PathExists("C:\\zavo-drevoline\\client"));
+    EXPECT_EQ(g_strDumpPrefix, "C:\\zavo-drevoline\\" + platform::ApplicationName());
+    EXPECT_EQ(second, 0);
+    EXPECT_EQ(boxes.Shown(), (std::vector<platform::MessageBoxRequest>{{"游戏已启动", "Valdrune", 0x40}}));
+    EXPECT_EQ(log.Messages("CWebApp::InitInstance"), std::vector<std::string>{"Laucher Start"});
+
+    // The uninstall's folder walk takes it all again.
+    ASSERT_EQ(platform::ReplaceFileContent("C:\\zavo-drevoline\\client\\game.dat", "x"), 0u);
+    EXPECT_TRUE(CWebApp::DeleteNotNullDir("C:\\zavo-drevoline"));
+    EXPECT_FALSE(platform::PathExists("C:\\zavo-drevoline"));
 }
 
 TEST(Win32FolderRemoval, TheNamedFolderGoesOnceLetGoAndProtectedOnesNever) {
