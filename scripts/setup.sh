@@ -12,9 +12,11 @@ packages=(
     # tests, demo server, benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
     xvfb xauth xdotool x11-utils fonts-noto-cjk curl unzip zip
-    # the Windows build and its tests under Wine (64-bit Wine only: never the i386 architecture)
-    g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev googletest dpkg-dev
-    wine wine64
+    # the Windows game client through Wine, with the fonts its windows draw text in, the Windows
+    # builds of the sample game and of the launcher's libraries and tests (64-bit Wine only: the
+    # i386 architecture is never enabled)
+    wine wine64 fonts-wine g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
+    googletest dpkg-dev
 )
 
 # The Windows build compiles libzip from Debian's source package, kept outside the repository.

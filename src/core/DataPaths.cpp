@@ -37,6 +37,8 @@ std::string GameExecutable(const std::string& clientDir) { return fmt::sprintf("
 
 std::string GameWorkingDir(const std::string& clientDir) { return fmt::sprintf("%s%czavo", clientDir, kPathSeparator); }
 
+std::string WinePrefix(const std::string& dataDir) { return fmt::sprintf("%s%cwine", dataDir, kPathSeparator); }
+
 std::string StartMenuFolder(const std::string& startMenuDir) {
     return fmt::sprintf("%s%cApps%c%s", startMenuDir, kPathSeparator, kPathSeparator, kDitchName);
 }

@@ -2,6 +2,7 @@
 // Starting another program and waiting for it to end (the Windows process creation and wait).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@ struct ProcessStart {
     std::vector<std::string> argv;  // the whole argument vector, argv[0] included, each element passed as given
     std::string workingDir;         // empty: the caller's
     bool silent = false;            // stdout and stderr discarded instead of shared with the caller
+    // The child's whole environment, "NAME=value" each; nullopt: the caller's.
+    std::optional<std::vector<std::string>> environment = std::nullopt;
 };
 
 struct StartedProcess {
@@ -20,9 +23,9 @@ struct StartedProcess {
     explicit operator bool() const { return pid > 0; }
 };
 
-// Starts program with the caller's environment, clean of the caller's state: no input, stdout
-// and stderr shared (or silenced), no other handle or descriptor inherited (the launcher's log,
-// its instance lock and report connections stay its own). Linux: a new session leader with no
+// Starts program with the caller's environment (or the one given), clean of the caller's state:
+// no input, stdout and stderr shared (or silenced), no other handle or descriptor inherited (the
+// launcher's log, its instance lock and report connections stay its own). Linux: a new session leader with no
 // signal blocked and every signal at its default action. Windows: CreateProcessW with a command
 // line quoted so that the program's argument parsing gives back argv exactly. Safe from any thread.
 StartedProcess StartProcess(const ProcessStart& start);

@@ -65,6 +65,17 @@ HANDLE InheritableCopy(HANDLE handle) {
     return copy;
 }
 
+// "NAME=value" entries as CreateProcessW's environment block: each terminated, then one more.
+std::wstring EnvironmentBlock(const std::vector<std::string>& entries) {
+    std::wstring block;
+    for (const std::string& entry : entries) {
+        block += win32::Widen(entry);
+        block += L'\0';
+    }
+    block += L'\0';
+    return block;
+}
+
 }  // namespace
 
 std::wstring win32::CommandLineFor(const std::vector<std::string>& argv) {
@@ -117,10 +128,11 @@ StartedProcess StartProcess(const ProcessStart& start) {
     if (start.silent) {
         flags |= CREATE_NO_WINDOW;
     }
+    std::wstring environment = start.environment ? EnvironmentBlock(*start.environment) : std::wstring();
     PROCESS_INFORMATION process{};
     const BOOL created = ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, handleCount > 0,
-                                          flags, nullptr, folder.empty() ? nullptr : folder.c_str(),
-                                          &info.StartupInfo, &process);
+                                          flags, start.environment ? environment.data() : nullptr,
+                                          folder.empty() ? nullptr : folder.c_str(), &info.StartupInfo, &process);
     const std::uint32_t failure = created ? 0 : win32::LastError();
     if (listed) {
         ::DeleteProcThreadAttributeList(attributes);
