@@ -22,6 +22,7 @@
 #include "core/Logger.h"
 #include "platform/Registry.h"
 #include "platform/ShellLink.h"
+#include "platform/posix/Linux.h"
 #include "update/CGameRemoteConfig.h"
 
 using namespace testing_support;
