@@ -127,6 +127,11 @@ int main(int argc, char** argv) {
     }
 
     BrowserInfo::SetVersionProvider([] { return CWebBrowserHelper::GetInstance().GetBrowserVersion(); });
+    if (display) {
+        // Reports carry the page engine's user agent, as its pages do. Without a display the
+        // engine cannot tell it, and reports go without one.
+        BrowserInfo::SetDefaultUserAgent(CWebBrowserHelper::DefaultUserAgent());
+    }
     // Reports go to the operator's server from here on; at the end the last ones get up to 3 s.
     // The report engine has an event thread of its own: the window thread may be blocked for the
     // game's whole life when the launch runs there.

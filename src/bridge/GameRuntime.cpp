@@ -36,7 +36,7 @@ GameRuntime::GameRuntime(std::string gameProgram, std::string winePrefix)
 void GameRuntime::Prepare(const std::function<void(const std::string& status)>& showStatus) {
     constexpr const char* kFunction = "GameRuntime::Prepare";
     const auto start = platform::ReadFileStart(m_gameProgram, kProgramStartBytes);
-    if (!start || !IsWindowsProgram(*start)) {
+    if (!start || !IsWindowsProgram(*start) || platform::RunsWindowsProgramsNatively()) {
         m_kind = Kind::Native;
         return;
     }

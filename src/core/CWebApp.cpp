@@ -13,7 +13,6 @@
 #include "platform/Env.h"
 #include "platform/Executable.h"
 #include "platform/MessageBox.h"
-#include "platform/ProcessList.h"
 
 std::string g_strDumpPrefix;
 
@@ -117,7 +116,7 @@ int CWebApp::ExitInstance() {
 }
 
 bool CWebApp::IsGameRunning() {
-    const auto names = platform::RunningProcessNames(m_seams.procRoot);
+    const auto names = m_seams.runningProcesses ? m_seams.runningProcesses() : std::nullopt;
     if (!names) {
         LOG_ERROR("CWebApp::IsGameRunning", "get snapshot error");
         return true;

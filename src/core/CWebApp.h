@@ -9,6 +9,7 @@
 
 #include "platform/DelayedDeletion.h"
 #include "platform/NamedMutex.h"
+#include "platform/ProcessList.h"
 
 // The crash dump path prefix "<data folder>/<application name>", set once at start-up.
 extern std::string g_strDumpPrefix;
@@ -27,7 +28,10 @@ struct CWebAppSeams {
     // Starts the removal of the data folder for when this process has ended.
     std::function<void(const std::string& dataDir)> deleteDataFolderAfterExit =
         [](const std::string& dataDir) { platform::DeleteFolderAfterExit(dataDir); };
-    std::string procRoot = "/proc";  // where the running processes are listed
+    // The names of the running processes; nullopt when the list cannot be read.
+    std::function<std::optional<std::vector<std::string>>()> runningProcesses = [] {
+        return platform::RunningProcessNames();
+    };
 };
 
 class CWebApp {

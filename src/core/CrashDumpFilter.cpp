@@ -4,7 +4,6 @@
 #include <mutex>
 
 #include "core/CrashDumpName.h"
-#include "core/MinidumpWriter.h"
 
 namespace {
 
@@ -31,7 +30,6 @@ bool InstallCrashDumpFilter(const std::string& dumpPrefix) {
     g_prefixFits = dumpPrefix.size() < kMaxPath && dumpPrefix.find('\0') == std::string::npos;
     std::memcpy(g_prefix, dumpPrefix.c_str(), g_prefixFits ? dumpPrefix.size() + 1 : 1);
     g_utcOffsets.Prepare(safe::WallClockSeconds());
-    minidump::PrepareWriter();
     g_installed = platform::InstallCrashFilter(&CrashDumpFilter);
     return g_installed;
 }
@@ -50,10 +48,10 @@ int CrashDumpFilter(const platform::CrashEvent& crash) {
     char path[kMaxPath + 32];
     if (g_prefixFits &&
         FormatDumpFileName(path, sizeof(path), g_prefix, CivilFromSeconds(now + g_utcOffsets.At(now)))) {
-        const int fd = safe::CreateReplacing(path);
-        if (fd >= 0) {
-            minidump::WriteDump(fd, crash, now);  // the outcome changes nothing: the process ends either way
-            safe::Close(fd);
+        const safe::CrashFile file = safe::CreateReplacing(path);
+        if (file != safe::kNoCrashFile) {
+            safe::WriteMinidump(file, crash, now);  // the outcome changes nothing: the process ends either way
+            safe::Close(file);
         }
     }
     return platform::kCrashExecuteHandler;

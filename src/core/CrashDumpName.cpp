@@ -1,19 +1,12 @@
 #include "core/CrashDumpName.h"
 
-#include <ctime>
+#include "platform/Clock.h"
 
 namespace {
 
 std::int64_t FloorDivide(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
-std::int64_t OffsetFromTimeZone(std::int64_t utc) {
-    const auto t = static_cast<std::time_t>(utc);
-    std::tm local{};
-    if (::localtime_r(&t, &local) == nullptr) {
-        return 0;
-    }
-    return local.tm_gmtoff;
-}
+std::int64_t OffsetFromTimeZone(std::int64_t utc) { return platform::UtcOffsetAt(utc); }
 
 // Appends value in decimal with at least minDigits digits (printf's "%0.Nd": the precision pads
 // the digits, a minus sign comes before them).

@@ -5,39 +5,42 @@
 #include "core/ProductConstants.h"
 #include "platform/ErrorCodes.h"
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 
 using namespace ProductConstants;
+using platform::kExecutableSuffix;
+using platform::kPathSeparator;
 
 namespace DataPaths {
 
 std::string DataDir(const std::optional<std::string>& dataHome) {
-    return dataHome ? fmt::sprintf("%s/zavo-%s", *dataHome, kDitchName) : std::string();
+    return dataHome ? fmt::sprintf("%s%czavo-%s", *dataHome, kPathSeparator, kDitchName) : std::string();
 }
 
-std::string ClientDir(const std::string& dataDir) { return fmt::sprintf("%s/client", dataDir); }
+std::string ClientDir(const std::string& dataDir) { return fmt::sprintf("%s%cclient", dataDir, kPathSeparator); }
 
 std::string GameVersionFile(const std::string& clientDir) {
-    return fmt::sprintf("%s/game_client_version.txt", clientDir);
+    return fmt::sprintf("%s%cgame_client_version.txt", clientDir, kPathSeparator);
 }
 
-std::string ResumeRecord(const std::string& dataDir) { return fmt::sprintf("%s/tempdownload.dat", dataDir); }
+std::string ResumeRecord(const std::string& dataDir) { return fmt::sprintf("%s%ctempdownload.dat", dataDir, kPathSeparator); }
 
-std::string Package(const std::string& dataDir) { return fmt::sprintf("%s/zavo.zip", dataDir); }
+std::string Package(const std::string& dataDir) { return fmt::sprintf("%s%czavo.zip", dataDir, kPathSeparator); }
 
-std::string LauncherCopy(const std::string& dataDir) { return fmt::sprintf("%s/%s", dataDir, kGameTitle); }
+std::string LauncherCopy(const std::string& dataDir) { return fmt::sprintf("%s%c%s%s", dataDir, kPathSeparator, kGameTitle, kExecutableSuffix); }
 
 std::string UninstallCommand(const std::string& dataDir) {
-    return fmt::sprintf("%s/%s /uninstall", dataDir, kGameTitle);
+    return fmt::sprintf("%s /uninstall", LauncherCopy(dataDir));
 }
 
-std::string GameExecutable(const std::string& clientDir) { return fmt::sprintf("%s/zavo/zavo.exe", clientDir); }
+std::string GameExecutable(const std::string& clientDir) { return fmt::sprintf("%s%czavo%czavo.exe", clientDir, kPathSeparator, kPathSeparator); }
 
-std::string GameWorkingDir(const std::string& clientDir) { return fmt::sprintf("%s/zavo", clientDir); }
+std::string GameWorkingDir(const std::string& clientDir) { return fmt::sprintf("%s%czavo", clientDir, kPathSeparator); }
 
-std::string WinePrefix(const std::string& dataDir) { return fmt::sprintf("%s/wine", dataDir); }
+std::string WinePrefix(const std::string& dataDir) { return fmt::sprintf("%s%cwine", dataDir, kPathSeparator); }
 
 std::string StartMenuFolder(const std::string& startMenuDir) {
-    return fmt::sprintf("%s/Apps/%s", startMenuDir, kDitchName);
+    return fmt::sprintf("%s%cApps%c%s", startMenuDir, kPathSeparator, kPathSeparator, kDitchName);
 }
 
 std::string DesktopShortcut(const std::string& desktopDir) {
@@ -45,17 +48,17 @@ std::string DesktopShortcut(const std::string& desktopDir) {
 }
 
 std::string ShortcutFile(const std::string& folder, const std::string& shortcutName) {
-    return fmt::sprintf("%s/%s%s", folder, shortcutName, kShortcutExtension);
+    return fmt::sprintf("%s%c%s%s", folder, kPathSeparator, shortcutName, kShortcutExtension);
 }
 
 std::string UninstallShortcutName() { return fmt::sprintf("%s-卸载", kGameTitle); }
 
 std::string LogFile(const std::string& exeFolder, const std::string& appName) {
-    return fmt::sprintf("%s/%s.log", exeFolder, appName);
+    return fmt::sprintf("%s%c%s.log", exeFolder, kPathSeparator, appName);
 }
 
 std::string DumpPrefix(const std::string& dataDir, const std::string& appName) {
-    return fmt::sprintf("%s/%s", dataDir, appName);
+    return fmt::sprintf("%s%c%s", dataDir, kPathSeparator, appName);
 }
 
 std::string MutexName() { return std::string(kGameTitle); }
@@ -78,6 +81,15 @@ std::uint32_t CreateDataFolders(const DataFolders& folders) {
         return 0;
     }
     if (!platform::PathExists(folders.dataDir)) {
+        // A fresh account may have no data home yet (Windows always has its drive root): make
+        // it with its missing parents, private as the XDG base directory rules ask.
+        const size_t slash = folders.dataDir.rfind('/');
+        const std::string dataHome = slash == 0 ? "/" : folders.dataDir.substr(0, slash);
+        if (!platform::PathExists(dataHome)) {
+            if (const auto code = platform::CreateDirectoryTree(dataHome)) {
+                return code;
+            }
+        }
         if (const auto code = platform::CreateDirectoryOneLevel(folders.dataDir)) {
             return code;
         }

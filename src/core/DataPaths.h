@@ -1,23 +1,27 @@
 #pragma once
 // The two folders all installed data lives in, and every file, folder, shortcut, registry key
-// and lock name derived from the product constants. Paths join with '/' and never end in one.
+// and lock name derived from the product constants. Paths join with the system's separator
+// ('\\' on Windows, '/' on Linux) and never end in one.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/Paths.h"
+
 namespace DataPaths {
 
 inline constexpr std::string_view kGameProcessName = "zavo.exe";
 inline constexpr std::string_view kLuaPathFile = "luapath.txt";  // relative to the current folder
 inline constexpr std::string_view kClassRegistryKey = "zavo-drevoline";  // under HKEY_CLASSES_ROOT
-inline constexpr std::string_view kShortcutExtension = ".desktop";  // where Windows writes ".lnk"
+inline constexpr std::string_view kShortcutExtension = platform::kShortcutSuffix;  // ".lnk" or ".desktop"
 // The page engine's extension that gives the page its window.external; it lives beside the
 // executable and travels with every copy of it.
 inline constexpr std::string_view kWebExtensionFile = "libvaldrune-webext.so";
 
-// "<data home>/zavo-drevoline", or empty when the data home cannot be determined.
+// "<data home>/zavo-drevoline" (Windows: C:\zavo-drevoline, the data home being drive C:), or
+// empty when the data home cannot be determined.
 std::string DataDir(const std::optional<std::string>& dataHome);
 std::string ClientDir(const std::string& dataDir);
 
@@ -51,4 +55,6 @@ DataFolders BuildDataPaths(const std::optional<std::string>& dataHome);
 
 // Makes sure both folders exist: 0, or the Windows error number of the creation that failed.
 // An existing client folder is taken as proof of the data folder; nothing else is examined.
+// A missing data home is made first, with its missing parents (mode 0700); the data folder and
+// the client folder are then made one level each.
 std::uint32_t CreateDataFolders(const DataFolders& folders);

@@ -1,15 +1,11 @@
 #include "core/Logger.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 
 #include <fmt/printf.h>
 
 #include "core/DataPaths.h"
+#include "platform/Clock.h"
 #include "platform/Executable.h"
 
 namespace {
@@ -17,38 +13,6 @@ namespace {
 constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-int OpenExclusively(const std::string& path) {
-    if (path.empty()) {
-        return -1;
-    }
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return -1;
-    }
-    // A second launcher started beside a running one must not empty the first one's log.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-void WriteAll(int fd, const std::string& text) {
-    const char* data = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;  // a failing log write is ignored, as the caller cannot act on it
-        }
-        data += n;
-        left -= static_cast<size_t>(n);
-    }
-}
 
 }  // namespace
 
@@ -72,30 +36,31 @@ Logger& Logger::GetInstance() {
     return *instance;
 }
 
-Logger::Logger(const std::string& path, LocalTimeSource clock) : m_fd(OpenExclusively(path)), m_clock(clock) {}
+// A second launcher started beside a running one must not empty the first one's log.
+Logger::Logger(const std::string& path, LocalTimeSource clock)
+    : m_file(path, platform::File::Mode::Exclusive), m_clock(clock) {}
 
 Logger::~Logger() { Close(); }
 
 void Logger::Write(std::string_view message, std::string_view function, int line, std::string_view level) {
     std::lock_guard lock(m_mutex);
-    if (m_fd < 0) {
+    if (!m_file.IsOpen()) {
         return;
     }
-    // Written straight through, one write per line, so a crash loses nothing already logged.
-    WriteAll(m_fd, FormatLine(m_clock(), level, function, line, message));
+    // Written straight through, one write per line, so a crash loses nothing already logged. A
+    // failing write is ignored, as the caller cannot act on it.
+    const std::string text = FormatLine(m_clock(), level, function, line, message);
+    m_file.Write(text.data(), text.size());
 }
 
 void Logger::Close() {
     std::lock_guard lock(m_mutex);
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_file.Close();
 }
 
 bool Logger::IsOpen() const {
     std::lock_guard lock(m_mutex);
-    return m_fd >= 0;
+    return m_file.IsOpen();
 }
 
 std::string Logger::FormatTime(const std::tm& time) {
@@ -111,8 +76,5 @@ std::string Logger::FormatLine(const std::tm& time, std::string_view level, std:
 }
 
 std::tm Logger::SystemLocalTime() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    return local;
+    return platform::LocalTime(std::time(nullptr));
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/File.h"
+
 class Logger {
 public:
     using LocalTimeSource = std::tm (*)();
@@ -39,8 +41,8 @@ public:
     static std::tm SystemLocalTime();
 
 private:
-    mutable std::mutex m_mutex;  // guards m_fd: a line is never split and Close never races a write
-    int m_fd = -1;
+    mutable std::mutex m_mutex;  // guards m_file: a line is never split and Close never races a write
+    platform::File m_file;
     LocalTimeSource m_clock;
 };
 

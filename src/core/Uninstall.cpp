@@ -87,20 +87,5 @@ void CWebApp::UnInstall() {
 }
 
 bool CWebApp::DeleteNotNullDir(const std::string& path) {
-    LOG_INFO(kDeleteNotNullDir, path);
-    // A link goes as a link: what it points at lies outside what is being removed.
-    if (platform::IsSymbolicLink(path)) {
-        return platform::DeleteFile(path) == 0;
-    }
-    if (const auto entries = platform::ListFolder(path)) {
-        for (const auto& entry : *entries) {
-            const std::string full = path + "/" + entry.name;
-            if (entry.isFolder) {
-                DeleteNotNullDir(full);
-            } else {
-                platform::DeleteFile(full);  // one that stays keeps its folder, and that decides the result
-            }
-        }
-    }
-    return platform::RemoveDirectory(path) == 0;
+    return platform::RemoveFolderTree(path, [](const std::string& folder) { LOG_INFO(kDeleteNotNullDir, folder); });
 }

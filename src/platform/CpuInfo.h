@@ -1,13 +1,14 @@
 #pragma once
-// The processor's name as the kernel reports it.
+// The processor's name as the system reports it.
 
 #include <optional>
 #include <string>
 
 namespace platform {
 
-// The value of the first "model name" line of <procRoot>/cpuinfo, exactly as written after its
-// ": " (blanks kept at both ends); nullopt when the file cannot be read or has no such line.
-std::optional<std::string> ProcessorName(const std::string& procRoot = "/proc");
+// Exactly as the system stores it, blanks kept at both ends (Windows: the registry's
+// ProcessorNameString of the first processor; Linux: the first "model name" of /proc/cpuinfo);
+// nullopt when it cannot be read.
+std::optional<std::string> ProcessorName();
 
 }  // namespace platform

@@ -1,8 +1,12 @@
 #pragma once
-// Crash signals standing in for the unhandled-exception filter: one filter function runs for
-// SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT on an alternate signal stack, the actions it
-// replaces are kept and put back, and signal_safe:: holds the few calls a filter may make while
-// the process is in pieces (raw system calls: no allocation, no stdio, no locks).
+// The unhandled-exception filter. On Windows it is the process's top-level filter
+// (SetUnhandledExceptionFilter, with the system's fault dialog turned off while it is
+// installed). On Linux crash signals stand in for it: one filter function runs for SIGSEGV,
+// SIGBUS, SIGILL, SIGFPE and SIGABRT on an alternate signal stack, the actions it replaces are
+// kept and put back. signal_safe:: holds the few calls a filter may make while the process is in
+// pieces (raw system calls: no allocation, no stdio, no locks).
+//
+// The rest of this note is about Linux.
 //
 // Alternate stacks. The thread that installs the filter gets one. Every thread started through
 // pthread_create gets one too, the launcher's own and those of libraries it does not control
@@ -29,26 +33,14 @@
 
 namespace platform {
 
-// The crashing thread's registers as the signal frame holds them (x86-64).
-struct CpuContext {
-    // Integer registers in the processor's numbering: rax rcx rdx rbx rsp rbp rsi rdi r8..r15.
-    std::uint64_t integer[16] = {};
-    std::uint64_t rip = 0;
-    std::uint32_t eflags = 0;
-    std::uint16_t cs = 0, fs = 0, gs = 0, ss = 0;
-    bool hasFloatingPoint = false;
-    std::uint32_t mxcsr = 0;
-    unsigned char fxsave[512] = {};  // the FXSAVE image: x87, MMX and SSE state
-
-    std::uint64_t StackPointer() const { return integer[4]; }
-};
-
 struct CrashEvent {
-    int signal = 0;
-    int code = 0;               // si_code: which fault, or how a process sent the signal
-    std::uint64_t address = 0;  // the faulting address (si_addr); 0 when a process sent the signal
+    int signal = 0;             // Linux: the signal; Windows: the exception code
+    int code = 0;               // Linux: si_code, which fault or how a process sent the signal
+    std::uint64_t address = 0;  // the faulting address; 0 when a process sent the signal
     std::uint32_t threadId = 0;
-    const CpuContext* context = nullptr;
+    // The backend's own record of the crashing thread for its dump writer (Linux: the registers
+    // as a posix CpuContext; Windows: the EXCEPTION_POINTERS); null when there is none.
+    const void* systemState = nullptr;
 };
 
 // The filter's verdict, with the values of the filter it stands in for.
@@ -56,58 +48,40 @@ inline constexpr int kCrashContinueSearch = 0;  // not handled here: a tracer ge
 inline constexpr int kCrashExecuteHandler = 1;  // handled: end at once, no system core dump
 using CrashFilter = int (*)(const CrashEvent& crash);
 
-// Points the five crash signals at filter and keeps the actions they had. False when the kernel
-// refused one (then nothing is changed) or when a filter is already installed.
+// Points the five crash signals (Windows: the unhandled exceptions) at filter and keeps what
+// they had. False when the system refused (then nothing is changed) or when a filter is already
+// installed.
 bool InstallCrashFilter(CrashFilter filter);
 // Puts the kept actions back; nothing when no filter is installed.
 void RestoreCrashFilter();
 
 // Gives the calling thread an alternate signal stack unless it has one; false when none could be
-// made. Threads started through pthread_create already have one.
+// made. Threads started through pthread_create already have one. Windows needs none: true.
 bool EnsureAlternateSignalStack();
-
-// What the dump's system information needs, collected at installation (not signal-safe).
-struct CrashSystemFacts {
-    std::uint16_t processorLevel = 0;     // x86 family
-    std::uint16_t processorRevision = 0;  // model << 8 | stepping
-    std::uint8_t processorCount = 0;      // online processors, at most 255
-    std::uint32_t osMajor = 0, osMinor = 0, osBuild = 0;  // kernel release "major.minor.patch"
-    char osDescription[256] = {};  // "Linux <release> <version> <machine>"
-    std::uint32_t cpuVendor[3] = {};  // CPUID leaf 0: ebx, edx, ecx
-    std::uint32_t cpuVersion = 0;     // CPUID leaf 1: eax
-    std::uint32_t cpuFeatures = 0;    // CPUID leaf 1: edx
-    std::uint32_t cpuExtendedFeatures = 0;  // CPUID leaf 0x80000001: ecx
-};
-CrashSystemFacts CollectCrashSystemFacts();
 
 namespace signal_safe {
 
-int OpenForReading(const char* path);  // -1 on failure
+// A file open for the crash dump: a descriptor on Linux, a handle on Windows.
+using CrashFile = std::intptr_t;
+inline constexpr CrashFile kNoCrashFile = -1;
+
 // Creates path for writing, replacing an existing file; owner-only access because a dump holds
-// process memory (login data included). -1 on failure.
-int CreateReplacing(const char* path);
-long Read(int fd, void* buffer, std::size_t size);  // bytes read, 0 at the end, -1 on failure
-// Writes size bytes from data, which may be any address of this process: memory that cannot be
-// read makes the kernel refuse the write instead of faulting. The number of bytes written.
-std::size_t WriteFromMemory(int fd, const void* data, std::size_t size);
-bool WriteAt(int fd, std::uint64_t offset, const void* data, std::size_t size);
-void Close(int fd);
+// process memory (login data included). kNoCrashFile on failure.
+CrashFile CreateReplacing(const char* path);
+void Close(CrashFile file);
+
+// Writes a normal minidump of this process for crash into file, a new empty file: the thread
+// list with stacks, the module list, the exception with the crashing thread's registers, and
+// the empty user stream 0x10001. timeStamp (seconds since 1970) goes into its header. False
+// when the file could not be written completely.
+bool WriteMinidump(CrashFile file, const CrashEvent& crash, std::int64_t timeStamp);
 
 std::int64_t WallClockSeconds();  // seconds since 1970 (UTC)
 std::uint32_t ProcessId();
 std::uint32_t ThreadId();
-// True when a tracer (a debugger) is attached: "TracerPid" in /proc/self/status is not 0.
+// True when a debugger is attached (Windows: IsDebuggerPresent; Linux: "TracerPid" in
+// /proc/self/status is not 0).
 bool TracerAttached();
-
-struct ThreadState {
-    std::uint32_t threadId = 0;
-    bool registersKnown = false;  // a thread that is running at this moment has none to report
-    std::uint64_t stackPointer = 0;
-    std::uint64_t instructionPointer = 0;
-};
-// The threads of this process other than except, each with the stack and instruction pointer
-// it stopped at (from /proc/self/task/<id>/syscall). At most capacity; the number stored.
-std::size_t OtherThreads(std::uint32_t except, ThreadState* out, std::size_t capacity);
 
 }  // namespace signal_safe
 }  // namespace platform

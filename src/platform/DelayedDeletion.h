@@ -1,9 +1,10 @@
 #pragma once
-// Removing a folder once the launcher has ended, where Windows hands "ping ... & rmdir /q /s"
-// to a hidden cmd.exe so that the running executable can go with its folder: a /bin/sh in a
-// session of its own, with no terminal and no output, waits until its trigger is let go and
-// then runs rm -rf on the folder. The folder reaches the shell as an argument, never as part of
-// its script, so blanks, quotes and "$" in the name are plain characters.
+// Removing a folder once the launcher has ended, so that the running executable can go with its
+// folder. Windows: a hidden cmd.exe, created suspended, that once let go waits a few seconds and
+// runs "rmdir /q /s" on the folder. Linux: a /bin/sh in a session of its own, with no terminal and
+// no output, waits until its trigger is let go and then runs rm -rf on the folder. The folder
+// reaches the shell as an argument, never as part of its script, so blanks, quotes and "$" in the
+// name are plain characters.
 
 #include <cstdint>
 #include <string>
@@ -11,8 +12,9 @@
 namespace platform {
 
 // Folders that are never removed whole: an empty, relative or unnormalised path (a trailing
-// '/', "//", "." or ".." levels), "/", the user's home and every folder that holds it (by name
-// and with symbolic links resolved).
+// separator, an empty, "." or ".." level), the root, the user's home (profile) and every folder
+// that holds it (by name and with links resolved); on Windows also any path with a character
+// the command interpreter would read as syntax.
 bool IsProtectedFolder(const std::string& path);
 
 class DelayedFolderDeletion {
@@ -28,18 +30,19 @@ public:
     ~DelayedFolderDeletion();  // lets go of the trigger: the removal begins
 
     std::uint32_t error() const { return m_error; }
-    int pid() const { return m_pid; }  // the shell, > 0 once started
+    int pid() const { return m_pid; }  // the shell's process id, > 0 once started
 
     // The removal begins now.
     void Release();
-    // The removal begins when this process has ended, however it ends: the trigger is the write
-    // end of a pipe, and only the end of the process closes it.
+    // The removal begins when this process has ended, however it ends (Linux: the trigger is the
+    // write end of a pipe, and only the end of the process closes it; Windows: the shell starts
+    // now and waits a few seconds before it removes anything).
     void ReleaseAtExit();
 
 private:
     DelayedFolderDeletion() = default;
 
-    int m_trigger = -1;
+    std::intptr_t m_trigger = -1;  // Linux: the pipe's write end; Windows: the shell's suspended thread
     int m_pid = -1;
     std::uint32_t m_error = 0;
 };

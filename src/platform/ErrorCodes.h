@@ -3,6 +3,7 @@
 // ("创建数据目录失败,错误id:5"); errno values are translated into them at this boundary.
 
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -28,5 +29,10 @@ inline constexpr std::uint32_t kErrorKeyDeleted = 1018;  // the registry key was
 // callers that create or open folders, where Windows says "path not found", pass
 // missingIsPath = true to get 3.
 std::uint32_t WinErrorFromErrno(int err, bool missingIsPath = false);
+
+// The system's own words ("No space left on device") for the last failure that a platform call
+// on this thread translated above; empty when there was none. Like GetLastError, per thread:
+// log lines name the cause that support staff would look up.
+std::string LastErrorText();
 
 }  // namespace platform

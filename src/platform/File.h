@@ -15,6 +15,9 @@ public:
         Read,      // an existing file
         Truncate,  // created or cut to zero length
         Append,    // created when absent; every write lands at the end
+        // Created when absent and emptied, for writing, and kept from every other writer while
+        // open: a second opener fails with kErrorSharingViolation and leaves the content intact.
+        Exclusive,
     };
 
     File() = default;
@@ -27,7 +30,7 @@ public:
     File& operator=(const File&) = delete;
     ~File();
 
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_handle != -1; }
     // The Windows error number of the last failure (of the opening, when not open).
     std::uint32_t Error() const { return m_error; }
 
@@ -37,7 +40,7 @@ public:
     std::int64_t Read(void* buffer, std::size_t size);
     // Current length of the file, -1 on failure.
     std::int64_t Size();
-    // Waits until the bytes written so far are on the disk itself (fdatasync).
+    // Waits until the bytes written so far are on the disk itself (fdatasync, FlushFileBuffers).
     bool Flush();
     // Cuts (or extends with zeros) the file to length.
     bool Truncate(std::int64_t length);
@@ -45,7 +48,7 @@ public:
     bool Close();
 
 private:
-    int m_fd = -1;
+    std::intptr_t m_handle = -1;  // the descriptor or the file handle; -1: none
     std::uint32_t m_error = 0;
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,11 +53,37 @@ std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path);
 // kErrorPathNotFound (3) for a symbolic link or a file, which are no folders.
 std::uint32_t RemoveDirectory(const std::string& path);
 
+// Removes a folder with everything in it; symbolic links go as links, never followed. onFolder,
+// when given, hears of every folder before its removal. True when the folder itself is gone; a
+// file that stays keeps every folder above it.
+bool RemoveFolderTree(const std::string& path, const std::function<void(const std::string&)>& onFolder = {});
+
 // Size in bytes of a file; nullopt when it cannot be examined.
 std::optional<std::int64_t> FileSize(const std::string& path);
 
 // Replaces the file's whole content in one step (a temporary file beside it, then a rename), so
 // a reader or a crash never sees it half-written. New files get mode.
 std::uint32_t ReplaceFileContent(const std::string& path, const std::string& content, unsigned mode = 0644);
+
+// True when the path is a folder, or a symbolic link to one.
+bool IsFolder(const std::string& path);
+
+// True when both paths (links followed) lie on the same file system, where a move is a rename.
+bool SameFileSystem(const std::string& a, const std::string& b);
+
+// Free space of the file system holding path, as the user may fill it.
+struct DiskSpace {
+    std::uint64_t freeBytes = 0;
+    std::uint64_t blockSize = 0;  // every file takes whole blocks of this size
+};
+std::optional<DiskSpace> FreeDiskSpace(const std::string& path);
+
+// MoveFileEx with replacing, on one file system: a file replaces a file of that name in one
+// step (a reader sees the old or the new one, never a mix); a folder replaces only an empty one.
+std::uint32_t MoveFile(const std::string& from, const std::string& to);
+
+// True when this process may create and remove entries in the folder (its own permissions,
+// not its real user's).
+bool IsWritableFolder(const std::string& path);
 
 }  // namespace platform

@@ -6,10 +6,15 @@
 
 namespace platform {
 
-// Each value is its file's text without the final line end; nullopt when the file cannot be
-// read. The two DMI serials are readable by root only on most systems.
-std::optional<std::string> BoardSerial(const std::string& sysRoot = "/sys");    // class/dmi/id/board_serial
-std::optional<std::string> ProductSerial(const std::string& sysRoot = "/sys");  // class/dmi/id/product_serial
-std::optional<std::string> MachineId(const std::string& etcRoot = "/etc");      // machine-id
+// Each serial is nullopt when it cannot be read. Windows: the SerialNumber of WMI's
+// Win32_BaseBoard, Win32_BIOS and Win32_OperatingSystem (a failed WMI step leaves all three
+// unread; a value that is not text reads as empty). Linux: the DMI board and product serials
+// (readable by root only on most systems) and the machine id.
+struct MachineSerials {
+    std::optional<std::string> board;
+    std::optional<std::string> bios;
+    std::optional<std::string> system;
+};
+MachineSerials ReadMachineSerials();
 
 }  // namespace platform

@@ -2,16 +2,14 @@
 // The memory sizes the machine profile reports.
 
 #include <cstdint>
-#include <string>
 
 namespace platform {
 
-// Total physical memory in bytes: "MemTotal" of <procRoot>/meminfo, else sysinfo's total; 0 when
-// neither answers.
-std::uint64_t TotalPhysicalMemory(const std::string& procRoot = "/proc");
+// Total physical memory in bytes; 0 when the system does not answer.
+std::uint64_t TotalPhysicalMemory();
 
-// The address space this process may use, in bytes: its RLIMIT_AS when one is set, else the user
-// address space of the architecture.
+// The address space this process may use, in bytes (Windows: the total virtual memory of the
+// memory status; Linux: RLIMIT_AS when set, else the architecture's user address space).
 std::uint64_t AddressSpaceLimit();
 
 }  // namespace platform

@@ -1,7 +1,7 @@
 #pragma once
 // Message boxes with the Windows flags and answers the launcher is written against. Who shows
-// them is a replaceable presenter: a GTK dialog in the windowed launcher, one line on stderr
-// without a display, and a scripted one in tests.
+// them is a replaceable presenter: MessageBoxW on Windows, a GTK dialog in the windowed Linux
+// launcher, one line on stderr without a display, and a scripted one in tests.
 
 #include <deque>
 #include <mutex>
@@ -60,7 +60,11 @@ private:
     std::deque<int> m_answers;
 };
 
-// Installs the process-wide presenter (not owned); nullptr restores the console presenter.
+// The presenter used while none is installed: MessageBoxW with no owner window on Windows, a
+// ConsolePresenter on Linux.
+MessagePresenter& SystemPresenter();
+
+// Installs the process-wide presenter (not owned); nullptr restores the system presenter.
 void SetMessagePresenter(MessagePresenter* presenter);
 
 // MessageBoxW with no owner window.

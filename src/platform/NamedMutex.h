@@ -1,8 +1,9 @@
 #pragma once
-// A named single-instance lock standing in for a Windows named mutex: an exclusive flock on
-// a file named after the mutex. The lock is held until the object is destroyed or the
-// process ends; child processes never inherit it.
+// A named single-instance lock: the Windows named mutex (CreateMutexW, ERROR_ALREADY_EXISTS),
+// on Linux an exclusive flock on a file named after the mutex. The lock is held until the object
+// is destroyed or the process ends; child processes never inherit it.
 
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -19,17 +20,14 @@ public:
     ~NamedMutex();
 
     // Created: this process now holds it. AlreadyExists: another holder has it.
-    // Failed: the lock file could not be opened; callers run unprotected.
+    // Failed: the system refused the object; callers run unprotected.
     static NamedMutex Create(const std::string& name);
-
-    // $XDG_RUNTIME_DIR/<name>.lock, or /tmp/<name>-<uid>.lock without a runtime folder.
-    static std::string LockFilePath(const std::string& name);
 
     State state() const { return m_state; }
     void Close();
 
 private:
-    int m_fd = -1;
+    std::intptr_t m_handle = -1;  // the lock file's descriptor or the mutex handle; -1: none
     State m_state = State::Failed;
 };
 

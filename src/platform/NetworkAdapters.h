@@ -12,13 +12,12 @@ namespace platform {
 struct NetworkAdapter {
     std::string name;
     std::vector<std::uint8_t> address;  // hardware address bytes; empty when the interface has none
-    std::string gateway;                 // the default gateway as dotted text; "0.0.0.0" when none
+    std::string gateway;                 // the first default gateway as dotted text; "0.0.0.0" when none
+    bool operator==(const NetworkAdapter&) const = default;
 };
 
-// The interfaces of <sysRoot>/class/net by interface index, the loopback left out, each with the
-// gateway of its first default route in <procRoot>/net/route. nullopt when the interface folder
-// cannot be listed.
-std::optional<std::vector<NetworkAdapter>> ListNetworkAdapters(const std::string& sysRoot = "/sys",
-                                                               const std::string& procRoot = "/proc");
+// Every adapter but the loopback (Windows: GetAdaptersInfo's list; Linux: the interfaces by
+// index with their first default route); nullopt when the system cannot list them.
+std::optional<std::vector<NetworkAdapter>> ListNetworkAdapters();
 
 }  // namespace platform

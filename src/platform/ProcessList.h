@@ -7,9 +7,9 @@
 
 namespace platform {
 
-// The short name (/proc/<pid>/comm) of every process visible in procRoot, in no particular
-// order; nullopt when the process list itself cannot be read. A process that ends while the
-// list is read is simply left out.
-std::optional<std::vector<std::string>> RunningProcessNames(const std::string& procRoot = "/proc");
+// The image name of every running process (Windows: the snapshot's exe file names, "zavo.exe";
+// Linux: /proc/<pid>/comm), in no particular order; nullopt when the list itself cannot be
+// read. A process that ends while the list is read is simply left out.
+std::optional<std::vector<std::string>> RunningProcessNames();
 
 }  // namespace platform

@@ -1,11 +1,11 @@
 #pragma once
 // The Windows registry as far as the launcher uses it: keys below HKEY_CURRENT_USER and
-// HKEY_CLASSES_ROOT holding REG_SZ and REG_DWORD values. Each hive is one text file below
-// ${XDG_CONFIG_HOME:-~/.config}/valdrune/registry/, replaced whole on every change and locked
-// while it changes, so that two launchers (say an install and an uninstall) never lose each
-// other's writes. Key and value names compare without regard to ASCII letter case and keep the
-// case they were created with. Results are Windows error numbers: 0 success, 2 not found,
-// 5 a key that still has subkeys, 87 a malformed key path.
+// HKEY_CLASSES_ROOT holding REG_SZ and REG_DWORD values. On Windows the registry itself; on Linux
+// each hive is one text file below ${XDG_CONFIG_HOME:-~/.config}/valdrune/registry/, replaced
+// whole on every change and locked while it changes, so that two launchers (say an install and
+// an uninstall) never lose each other's writes. Key and value names compare without regard to
+// ASCII letter case and keep the case they were created with. Results are Windows error numbers:
+// 0 success, 2 not found, 5 a key that still has subkeys, 87 a malformed key path.
 
 #include <cstdint>
 #include <optional>
@@ -48,8 +48,5 @@ std::uint32_t RegDeleteValue(const RegistryKey& key, const std::string& name);
 // RegDeleteKeyW: removes a key without subkeys (kErrorAccessDenied when it has some).
 std::uint32_t RegDeleteKey(RegistryHive hive, const std::string& subKey);
 void RegCloseKey(RegistryKey& key);
-
-// The file that stores a hive, or nullopt when the configuration home is unknown.
-std::optional<std::string> RegistryHiveFile(RegistryHive hive);
 
 }  // namespace platform

@@ -1,7 +1,8 @@
 #pragma once
-// Shortcuts. Where Windows saves a shell link (.lnk) with a target and arguments, this writes a
-// freedesktop desktop entry: Type=Application, Name, and Exec = the quoted target followed by
-// the arguments, with mode 0755 so that file managers trust it, and the program's window class.
+// Shortcuts: on Windows a shell link (.lnk, IShellLinkW + IPersistFile) with the target and the
+// arguments; on Linux a freedesktop desktop entry: Type=Application, Name, and Exec = the quoted
+// target followed by the arguments, with mode 0755 so that file managers trust it, and the
+// program's window class.
 
 #include <cstdint>
 #include <string>
@@ -13,12 +14,9 @@ struct ShellLink {
     std::string target;     // the program
     std::string arguments;  // appended to the command line as written ("/uninstall")
     // The class of the window the program opens (StartupWMClass), so that the desktop ties that
-    // window to this entry; empty: not written.
+    // window to this entry; empty: not written. Windows ties windows to links by itself.
     std::string windowClass = {};
 };
-
-// The whole file content for link.
-std::string DesktopEntryText(const ShellLink& link);
 
 // Writes link to path in one step; 0 or a Windows error number (kErrorPathNotFound for an empty
 // path or a missing folder).

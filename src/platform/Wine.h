@@ -10,6 +10,10 @@
 
 namespace platform {
 
+// True where Windows programs run as they are (Windows itself): no Wine is looked for, and the
+// calls below do nothing there.
+bool RunsWindowsProgramsNatively();
+
 // Keeps Wine from writing menu entries on the host and from asking to install its own .NET
 // and HTML engines.
 inline constexpr const char* kWineDllOverrides = "winemenubuilder.exe=d;mscoree=d;mshtml=d";

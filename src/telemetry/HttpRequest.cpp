@@ -10,7 +10,9 @@
 
 #include <fmt/printf.h>
 
+#include "platform/Env.h"
 #include "telemetry/BrowserInfo.h"
+#include "telemetry/ProxyEnvironment.h"
 
 CHttpRequestParams::CHttpRequestParams() : m_strUserAgent(BrowserInfo::DefaultUserAgent()) {}
 
@@ -28,6 +30,10 @@ std::string UrlPart(CURLU* url, CURLUPart part) {
 }
 
 }  // namespace
+
+const char* SchemeText(int scheme) {
+    return scheme == kSchemeHttps ? "https" : scheme == kSchemeHttp ? "http" : "";
+}
 
 CUrlParts CrackUrl(const std::string& url) {
     CUrlParts parts;
@@ -103,6 +109,15 @@ CHttpRequest::CHttpRequest(int requestId, inner::CEventWindow& eventWindow, cons
         plan.hopPort = m_params.m_nProxyPort;
         plan.proxyUserName = m_params.m_strProxyUserName;
         plan.proxyPassword = m_params.m_strProxyPassword;
+    } else if (std::string proxy = inner::ProxyFromEnvironment(inner::SchemeText(m_nScheme), m_strHost,
+                                                               platform::ProxyVariable);
+               !proxy.empty()) {
+        // No proxy of its own: the system's settings, which on this platform are the proxy
+        // variables the update's transfers follow.
+        const inner::CProxyHop hop = inner::ProxyHop(proxy);
+        plan.proxy = std::move(proxy);
+        plan.hopHost = hop.host;
+        plan.hopPort = hop.port;
     } else {
         plan.hopHost = m_strHost;
         plan.hopPort = m_nPort;

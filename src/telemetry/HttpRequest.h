@@ -39,7 +39,9 @@ struct CHttpRequestParams {
     std::string m_strExtraHeaders;  // header lines, each ended by "\r\n"
     std::uint32_t m_dwRequestFlags = kInternetFlagReload | kInternetFlagNoCacheWrite;
     int m_nTimeout = 0;  // milliseconds; 0: no time-out of the engine's own
-    std::string m_strProxyHost;  // not empty: all traffic of the request goes through this proxy
+    // Not empty: all traffic of the request goes through this proxy. Empty: the system's proxy
+    // settings, here the environment's proxy variables as libcurl reads them (ProxyEnvironment.h).
+    std::string m_strProxyHost;
     int m_nProxyPort = 80;
     std::string m_strProxyUserName;
     std::string m_strProxyPassword;
@@ -67,6 +69,9 @@ struct CUrlParts {
 
 // Host and object stay empty when the address cannot be split.
 CUrlParts CrackUrl(const std::string& url);
+
+// "http", "https", or empty for any other scheme number.
+const char* SchemeText(int scheme);
 
 // The verb text of a verb code.
 const char* VerbText(int verb);

@@ -255,8 +255,11 @@ CTransfer::CTransfer(int requestId, CEventWindow::Notifier notifier, CTransferPl
     if (!m_plan.userAgent.empty()) {
         curl_easy_setopt(m_easy, CURLOPT_USERAGENT, m_plan.userAgent.c_str());
     }
-    // An empty proxy also keeps libcurl from taking one from the environment.
+    // The proxy was decided with the request (the connect stage has already gone to it): an
+    // empty one keeps libcurl from taking one from the environment, and an empty exception list
+    // keeps no_proxy from sending a proxied request straight to the host.
     curl_easy_setopt(m_easy, CURLOPT_PROXY, m_plan.proxy.c_str());
+    curl_easy_setopt(m_easy, CURLOPT_NOPROXY, "");
     if (!m_plan.proxyUserName.empty()) {
         curl_easy_setopt(m_easy, CURLOPT_PROXYUSERNAME, m_plan.proxyUserName.c_str());
     }

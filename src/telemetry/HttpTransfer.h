@@ -88,7 +88,7 @@ struct CTransferPlan {
     std::string url;             // what the request stage asks for (without user name or fragment)
     std::string hopHost;         // the first hop: the url's host, or the proxy
     int hopPort = 0;
-    std::string proxy;           // "host:port", empty for a direct connection
+    std::string proxy;           // libcurl's proxy text; empty for a direct connection
     std::string proxyUserName;
     std::string proxyPassword;
     std::string userAgent;

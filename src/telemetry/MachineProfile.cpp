@@ -6,10 +6,7 @@
 #include <fmt/printf.h>
 
 #include "platform/CpuInfo.h"
-#include "platform/KernelVersion.h"
-#include "platform/MachineIds.h"
 #include "platform/MemoryInfo.h"
-#include "platform/NetworkAdapters.h"
 #include "platform/SystemInfo.h"
 #include "telemetry/Digest.h"
 
@@ -18,6 +15,11 @@ namespace {
 // The adapter listing has room for five adapters; with more it fails as a whole.
 constexpr size_t kMaxListedAdapters = 5;
 constexpr const char* kUnknown = "unkown";
+
+template <typename Source, typename Fallback>
+auto Ask(const Source& source, Fallback fallback) {
+    return source ? source() : fallback();
+}
 
 }  // namespace
 
@@ -80,11 +82,11 @@ MachineProfile::MachineProfile(const MachineSources& sources) { Collect(sources)
 
 void MachineProfile::Collect(const MachineSources& sources) {
     // 1. Processor name.
-    m_strCpuName = platform::ProcessorName(sources.procRoot).value_or("");
+    m_strCpuName = Ask(sources.processorName, [] { return platform::ProcessorName(); }).value_or("");
 
     // 2. MAC address of the first adapter whose gateway does not start with '0'.
     m_strMacAddress = kUnknown;
-    if (const auto adapters = platform::ListNetworkAdapters(sources.sysRoot, sources.procRoot);
+    if (const auto adapters = Ask(sources.adapters, [] { return platform::ListNetworkAdapters(); });
         adapters && adapters->size() <= kMaxListedAdapters) {
         for (const auto& adapter : *adapters) {
             if (!adapter.gateway.empty() && adapter.gateway[0] == '0') {
@@ -99,33 +101,32 @@ void MachineProfile::Collect(const MachineSources& sources) {
         }
     }
 
-    // 3. System version: the kernel's numbers, else the ladder over the published release.
+    // 3. System version: the exact numbers, else the ladder over the coarser version.
     m_strSystemText = kUnknown;
-    const auto release = sources.kernelRelease ? sources.kernelRelease() : platform::KernelRelease();
+    const auto release = Ask(sources.systemVersion, [] { return platform::SystemVersion(); });
     if (const auto numbers = release ? ParseVersionNumbers(*release) : std::nullopt) {
         m_strSystemText = fmt::sprintf("Version major:%d minor:%d build:%d", numbers->major, numbers->minor,
                                        numbers->build);
     } else {
-        const auto published = platform::KernelReleaseFile(sources.procRoot);
+        const auto published = Ask(sources.fallbackVersion, [] { return platform::FallbackSystemVersion(); });
         const auto fallback = published ? ParseVersionNumbers(*published) : std::nullopt;
         const VersionNumbers n = fallback.value_or(VersionNumbers{});
         m_strSystemText = VersionLadderText(n.major, n.minor, n.build);
     }
 
     // 4. Memory, in whole mebibytes.
-    const std::uint64_t physical = platform::TotalPhysicalMemory(sources.procRoot);
-    const std::uint64_t virtualSpace = sources.addressSpace ? sources.addressSpace() : platform::AddressSpaceLimit();
+    const std::uint64_t physical = Ask(sources.physicalMemory, [] { return platform::TotalPhysicalMemory(); });
+    const std::uint64_t virtualSpace = Ask(sources.addressSpace, [] { return platform::AddressSpaceLimit(); });
     m_strMemoryText = fmt::sprintf("physical memory:%ld MB virtual memory:%ld MB", static_cast<long>(physical >> 20),
                                    static_cast<long>(virtualSpace >> 20));
 
     // 5. Client identity. A serial that cannot be read counts as empty (the two DMI serials are
-    //    root's alone on most systems); only when none can be read is the identity unknown.
+    //    root's alone on most Linux systems); only when none can be read is the identity unknown.
     m_strClientUid = kUnknown;
-    const auto board = platform::BoardSerial(sources.sysRoot);
-    const auto bios = platform::ProductSerial(sources.sysRoot);
-    const auto system = platform::MachineId(sources.etcRoot);
-    if (board || bios || system) {
-        m_strClientUid = HashSha1Hex(board.value_or("") + bios.value_or("") + system.value_or(""));
+    const platform::MachineSerials serials = Ask(sources.serials, [] { return platform::ReadMachineSerials(); });
+    if (serials.board || serials.bios || serials.system) {
+        m_strClientUid =
+            HashSha1Hex(serials.board.value_or("") + serials.bios.value_or("") + serials.system.value_or(""));
     }
 
     // 6.

@@ -7,18 +7,25 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
-// Where the facts come from; tests point the roots at fake files.
+#include "platform/MachineIds.h"
+#include "platform/NetworkAdapters.h"
+
+// Where the facts come from; each empty source asks the system (platform/), tests hand in
+// their own.
 struct MachineSources {
-    std::string procRoot = "/proc";
-    std::string sysRoot = "/sys";
-    std::string etcRoot = "/etc";
-    std::function<std::optional<std::string>()> kernelRelease;  // empty: uname
-    std::function<std::uint64_t()> addressSpace;                 // empty: the process's limit
+    std::function<std::optional<std::string>()> processorName;
+    std::function<std::optional<std::vector<platform::NetworkAdapter>>()> adapters;
+    std::function<std::optional<std::string>()> systemVersion;    // "major.minor.build..."
+    std::function<std::optional<std::string>()> fallbackVersion;  // "major.minor.servicepack"
+    std::function<std::uint64_t()> physicalMemory;
+    std::function<std::uint64_t()> addressSpace;
+    std::function<platform::MachineSerials()> serials;
 };
 
-// The version numbers at the start of a kernel release text ("6.1.0-18-amd64": 6, 1, 0);
-// nullopt when it does not start with a number.
+// The version numbers at the start of a version text ("6.1.0-18-amd64": 6, 1, 0; "10.0.19045":
+// 10, 0, 19045); nullopt when it does not start with a number.
 struct VersionNumbers {
     int major = 0;
     int minor = 0;

@@ -9,6 +9,7 @@
 #include "ui/CWebBrowserHelper.h"
 #include "ui/Layout.h"
 #include "ui/PageBridge.h"
+#include "ui/WebAddress.h"
 
 namespace {
 
@@ -134,10 +135,18 @@ void CWebBrowser2::OpenInDefaultBrowser(const std::string& uri) {
 }
 
 void CWebBrowser2::OpenExternally(const std::string& uri) const {
+    // The desktop's handler for any other scheme would let the page open local files or start
+    // other programs.
+    const auto address = WebAddress(uri);
+    if (!address) {
+        LOG_ERROR("CWebBrowser2::OpenExternally",
+                  "new window refused, not an http or https address: " + AddressForLog(uri));
+        return;
+    }
     if (m_openExternally) {
-        m_openExternally(uri);
+        m_openExternally(*address);
     } else {
-        OpenInDefaultBrowser(uri);
+        OpenInDefaultBrowser(*address);
     }
 }
 

@@ -2,8 +2,8 @@
 // The page host: the channel's page in a WebKitWebView that behaves like part of the launcher.
 // No context menu; refresh, open, print and new-window keys swallowed; alert and confirm shown
 // as the launcher's own box (caption "提示", error icon); pages that open new windows have them
-// opened in the player's default browser; no border and no scroll bars. The page gets its
-// window.external from the web extension (see ui/PageBridge.h).
+// opened in the player's default browser (http and https only); no border and no scroll bars.
+// The page gets its window.external from the web extension (see ui/PageBridge.h).
 //
 // Lives on the window thread.
 
@@ -19,8 +19,9 @@ class CWebBrowser2 {
   public:
     using UriHandler = std::function<void(const std::string& uri)>;
 
-    // openExternally receives the address of every new window the page asks for; empty means
-    // the desktop's default browser.
+    // openExternally receives the address of every new window the page asks for that is http
+    // or https (any other is refused with an ERROR line); empty means the desktop's default
+    // browser.
     explicit CWebBrowser2(UriHandler openExternally = {});
     ~CWebBrowser2();
     CWebBrowser2(const CWebBrowser2&) = delete;

@@ -23,6 +23,15 @@ int CWebBrowserHelper::GetBrowserVersion() const {
     return major > 0 ? major : 0;
 }
 
+std::string CWebBrowserHelper::DefaultUserAgent() {
+    // Fresh settings carry the engine's own default; no page or web process is needed for it.
+    WebKitSettings* settings = webkit_settings_new();
+    const char* agent = webkit_settings_get_user_agent(settings);
+    std::string text = agent != nullptr ? agent : "";
+    g_object_unref(settings);
+    return text;
+}
+
 void CWebBrowserHelper::FixBrowserVersion() {
     const EngineSettings settings = SettingsFor(RunningEngine());
     std::lock_guard lock(m_mutex);

@@ -37,6 +37,10 @@ class CWebBrowserHelper {
     // The page engine's major version, 0 when it cannot be told. Safe from any thread.
     int GetBrowserVersion() const;
 
+    // The user agent the page engine sends for its pages when none is set: what the reports
+    // send too, as the Windows launcher sent the system browser's. Needs GTK on a display.
+    static std::string DefaultUserAgent();
+
     // Chooses the engine settings for this run (once, at start-up, before any page exists).
     void FixBrowserVersion();
 

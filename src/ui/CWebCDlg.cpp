@@ -3,6 +3,7 @@
 #include "core/Logger.h"
 #include "ui/Layout.h"
 #include "ui/SkinWidgets.h"
+#include "ui/WebAddress.h"
 
 namespace {
 
@@ -152,8 +153,15 @@ void CWebCDlg::ShowMessageState() {
 void CWebCDlg::InitWebBrower() {
     const std::string url = m_seams.entryUrl ? m_seams.entryUrl() : std::string();
     LOG_INFO("CWebCDlg::InitWebBrower", url);
+    // Only a web page: a configuration must not make the launcher open local files or scripts.
+    auto page = WebAddress(url);
+    if (!page) {
+        LOG_ERROR("CWebCDlg::InitWebBrower",
+                  "EntryUrl is not an http or https address, not loaded: " + AddressForLog(url));
+        return;
+    }
     // The page belongs to the window thread; the worker does not wait for the load.
-    m_windowThread->Post([this, url] { Navigate(url); });
+    m_windowThread->Post([this, page = std::move(*page)] { Navigate(page); });
 }
 
 void CWebCDlg::SetReady() {

@@ -29,7 +29,9 @@ class CWebCDlg {
         // logs "is ready", and may start the game and block until it ends.
         std::function<void()> onReady;
         std::function<std::string(const std::string& method, const std::string& parameters)> javascriptToCpp;
-        CWebBrowser2::UriHandler openExternally;  // new windows of the page; empty: the default browser
+        // New windows of the page, http and https only (others are refused and logged); empty:
+        // the default browser.
+        CWebBrowser2::UriHandler openExternally;
     };
 
     // The texts the overlay writes itself.

@@ -36,7 +36,8 @@ private:
 };
 
 // Blocks SIGINT and SIGTERM for the calling thread and every thread started after it, so that
-// RunConsoleWindow can take them synchronously. Call first thing in main.
+// RunConsoleWindow can take them synchronously, and hands one that reaches a thread started
+// earlier (by a library as it loaded) on to the calling thread. Call first thing in main.
 void BlockCloseSignals();
 
 // Starts the update worker once (detached; it may still run when the launcher exits), then

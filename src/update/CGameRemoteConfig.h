@@ -12,11 +12,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "core/MainWindow.h"
 #include "core/ProductConstants.h"
+#include "platform/FileSystem.h"
 #include "update/LocalClientVersion.h"
 #include "update/RemoteConfigDocument.h"
 
@@ -31,6 +34,12 @@ enum DownloadResult : int {
     kDownloadFirstAttemptFailed = 3,
     kDownloadNoAddress = 4,          // no address for this attempt, or a later attempt failed
 };
+
+// Why the last unpacking failed: the package (unreadable, damaged, refused names), or the local
+// disk (no space, no permission, a path in the way), where the package is worth keeping.
+enum class UnpackFailure { None, Archive, LocalDisk };
+
+struct UnpackFault;
 
 class CGameRemoteConfig {
 public:
@@ -48,6 +57,8 @@ public:
         // build's VALDRUNE_PACKAGE_PUBLIC_KEY by default.
         std::string packagePublicKey;
         std::string noicon;  // nothing sets it in the launcher; non-empty: an up-to-date run makes no shortcuts
+        // The free space of the file system holding a path (the unpacking checks it first).
+        std::function<std::optional<platform::DiskSpace>(const std::string&)> freeSpace = &platform::FreeDiskSpace;
 
         Settings();
     };
@@ -76,6 +87,7 @@ public:
     int OnDownLoad(MainWindow* window);
     bool OnUnzipFile(const std::string& path, MainWindow* window);
     bool UnzipFile(const std::string& path, MainWindow* window);
+    UnpackFailure LastUnpackFailure() const { return m_unpackFailure; }
 
     // Install registration.
     void SetRegisties();
@@ -124,6 +136,8 @@ private:
     std::uint32_t CopyLauncher(const std::string& target) const;
     void WriteVersionFile();
     void SetDownloadVersion(const LocalClientVersion& version);
+    // Logs the fault's one ERROR line, keeps its kind for LastUnpackFailure; false.
+    bool UnpackFailed(const UnpackFault& fault);
     // Rewrites the resume record during a transfer when enough is new (or always with force),
     // once the package bytes it counts are on disk: on a thread of its own, or at once with force.
     void RecordTransfer(PackageTransfer& transfer, bool force);
@@ -144,6 +158,7 @@ private:
     LocalClientVersion m_miniUpdateVersion;
     std::int64_t m_nResumeOffset = 0;
     int m_nDownloadAttempts = 0;
+    UnpackFailure m_unpackFailure = UnpackFailure::None;
 
     // Written by the worker, read by the window thread's resume record.
     std::atomic<std::int64_t> m_nOffset{0};

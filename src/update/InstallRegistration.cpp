@@ -3,13 +3,13 @@
 
 #include <fmt/printf.h>
 
-#include <fstream>
 #include <utility>
 
 #include "core/DataPaths.h"
 #include "core/Logger.h"
 #include "core/ProductConstants.h"
 #include "platform/Env.h"
+#include "platform/ErrorCodes.h"
 #include "platform/Executable.h"
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
@@ -132,11 +132,12 @@ void CGameRemoteConfig::CreateLink(const std::string& target, const std::string&
 }
 
 void CGameRemoteConfig::WriteVersionFile() {
-    std::ofstream out(DataPaths::GameVersionFile(ClientDir()), std::ios::binary | std::ios::trunc);
-    if (!out) {
-        return;  // the next start sees the old (or no) version and updates again
-    }
-    if (std::string version; FindConfigValue("ClientVersion", version)) {
-        out << version;
+    std::string version;
+    FindConfigValue("ClientVersion", version);  // empty when absent
+    // In one step: a crash never leaves a version file that names a version half-written.
+    const std::string path = DataPaths::GameVersionFile(ClientDir());
+    if (platform::ReplaceFileContent(path, version) != 0) {
+        // The next start sees no version and updates again.
+        LOG_ERROR("CGameRemoteConfig::WriteVersionFile", fmt::sprintf("%s: %s", path, platform::LastErrorText()));
     }
 }

@@ -134,6 +134,14 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
                 LOG_INFO(kOnDownLoad, "Unzip success!");
                 return kDownloadFinished;
             }
+            if (LastUnpackFailure() == UnpackFailure::LocalDisk) {
+                // The disk refused the files, not the package: downloading it again cannot help,
+                // so it waits on disk for a run after the disk has been put right.
+                ShowMessage(window, "解压失败,ErrorCode:104");
+                LOG_INFO(kOnDownLoad, "unzip is error!");
+                Reports().Log("unzip failed");
+                return kDownloadFinished;
+            }
             LOG_INFO(kOnDownLoad, "Unzip failed, and restart downloading game resource!");
             break;
     }
@@ -311,7 +319,8 @@ void CGameRemoteConfig::RecordTransfer(PackageTransfer& transfer, bool force) {
     const std::int64_t offset = m_nOffset.load();
     const std::int64_t total = m_nTotalSize.load();
     const auto flushThenRecord = [this, path = transfer.packagePath, offset, total] {
-        platform::File package(path, platform::File::Mode::Read);
+        // A handle of its own (Windows flushes only through a writable one); nothing is written.
+        platform::File package(path, platform::File::Mode::Append);
         if (package.IsOpen() && package.Flush()) {
             WriteResumeRecord(offset, total);
         }

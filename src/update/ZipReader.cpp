@@ -1,98 +1,137 @@
 #include "update/ZipReader.h"
 
-#include <unzip.h>
+#include <zip.h>
 
-#include <fstream>
-#include <iterator>
 #include <string_view>
+
+#include "platform/TextEncoding.h"
 
 namespace {
 
-constexpr size_t kNameBuffer = 512;
-constexpr unsigned kMadeOnUnix = 3;  // "version made by" host system of a POSIX archiver
+bool EndsWithSeparator(std::string_view name) {
+    return !name.empty() && (name.back() == '/' || name.back() == '\\');
+}
 
 bool EndsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-// An archive without entries is its end record alone, at offset 0, where minizip's search for
-// that record never looks; recognise exactly that form.
-bool IsEmptyArchive(const std::string& path) {
-    constexpr size_t kEndRecord = 22;
-    std::ifstream in(path, std::ios::binary);
-    std::string head(kEndRecord, '\0');
-    if (!in.read(head.data(), kEndRecord)) {
-        return false;
-    }
-    const std::string_view expected("PK\x05\x06\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 20);
-    if (std::string_view(head).substr(0, 20) != expected) {
-        return false;
-    }
-    const size_t commentLength = static_cast<unsigned char>(head[20]) | (static_cast<unsigned char>(head[21]) << 8);
-    const std::string comment((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return comment.size() == commentLength;
-}
-
 }  // namespace
 
-ZipReader::ZipReader(const std::string& path) : m_zip(unzOpen64(path.c_str())) {
-    m_empty = m_zip == nullptr && IsEmptyArchive(path);
+ZipReader::ZipReader(const std::string& path) {
+    int code = 0;
+    m_zip = zip_open(path.c_str(), ZIP_RDONLY, &code);
+    if (m_zip == nullptr) {
+        zip_error_t error;
+        zip_error_init_with_code(&error, code);
+        m_error = zip_error_strerror(&error);
+        zip_error_fini(&error);
+    }
 }
 
-ZipReader::~ZipReader() { Close(); }
+ZipReader::~ZipReader() {
+    CloseEntry();
+    if (m_zip != nullptr) {
+        zip_discard(m_zip);  // read only: nothing to write back
+    }
+}
 
 bool ZipReader::EntryCount(std::uint64_t& count) {
-    if (m_empty) {
-        count = 0;
-        return true;
-    }
-    unz_global_info64 info{};
-    if (unzGetGlobalInfo64(m_zip, &info) != UNZ_OK) {
+    const zip_int64_t entries = m_zip != nullptr ? zip_get_num_entries(m_zip, 0) : -1;
+    if (entries < 0) {
+        m_error = "no archive";
         return false;
     }
-    count = info.number_entry;
+    count = static_cast<std::uint64_t>(entries);
     return true;
 }
 
-bool ZipReader::CurrentEntry(Entry& entry) {
-    unz_file_info64 info{};
-    char name[kNameBuffer] = {};
-    if (unzGetCurrentFileInfo64(m_zip, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK ||
-        info.size_filename >= sizeof name) {
+bool ZipReader::DeclaredSize(std::uint64_t index, std::uint64_t& size) {
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat_index(m_zip, index, ZIP_FL_ENC_RAW, &st) != 0 || (st.valid & ZIP_STAT_SIZE) == 0) {
+        m_error = zip_strerror(m_zip);
         return false;
     }
-    entry.name.assign(name, info.size_filename);
-    entry.isDirectory = EndsWith(entry.name, "/");
-    const unsigned unixMode = (info.version >> 8) == kMadeOnUnix ? static_cast<unsigned>(info.external_fa >> 16) : 0;
+    size = st.size;
+    return true;
+}
+
+bool ZipReader::GetEntry(std::uint64_t index, Entry& entry) {
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat_index(m_zip, index, ZIP_FL_ENC_RAW, &st) != 0 || (st.valid & ZIP_STAT_NAME) == 0 ||
+        (st.valid & ZIP_STAT_SIZE) == 0) {
+        m_error = zip_strerror(m_zip);
+        return false;
+    }
+    const std::string_view raw = st.name;
+    if (raw.size() > kLongestName) {
+        m_error = "name longer than " + std::to_string(kLongestName) + " bytes";
+        return false;
+    }
+    // A name flagged as UTF-8 that is not never gets here: libzip refuses such an archive.
+    // Archivers on Chinese Windows store names in the system's code page without the flag.
+    if (platform::IsValidUtf8(raw)) {
+        entry.name = raw;
+    } else if (auto converted = platform::GbkToUtf8(raw)) {
+        entry.name = std::move(*converted);
+    } else {
+        m_error = "name neither UTF-8 nor GBK";
+        return false;
+    }
+    entry.isDirectory = EndsWithSeparator(entry.name);
+    entry.size = st.size;
+    zip_uint8_t system = 0;
+    zip_uint32_t attributes = 0;
+    zip_file_get_external_attributes(m_zip, index, 0, &system, &attributes);
+    const unsigned unixMode = system == ZIP_OPSYS_UNIX ? attributes >> 16 : 0;
     // Archives made on Windows carry no permissions; there the game's programs are its ".exe" files.
     entry.executable = unixMode != 0 ? (unixMode & 0111) != 0 : EndsWith(entry.name, ".exe");
     return true;
 }
 
-bool ZipReader::OpenCurrent() {
-    m_entryOpen = unzOpenCurrentFile(m_zip) == UNZ_OK;
-    return m_entryOpen;
+bool ZipReader::OpenEntry(std::uint64_t index) {
+    CloseEntry();
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat_index(m_zip, index, 0, &st) != 0 || (st.valid & ZIP_STAT_SIZE) == 0 ||
+        (m_file = zip_fopen_index(m_zip, index, 0)) == nullptr) {
+        m_error = zip_strerror(m_zip);
+        return false;
+    }
+    m_declared = m_left = st.size;
+    return true;
 }
 
-int ZipReader::ReadCurrent(void* buffer, unsigned size) { return unzReadCurrentFile(m_zip, buffer, size); }
-
-bool ZipReader::CloseCurrent() {
-    if (!m_entryOpen) {
-        return true;
+std::int64_t ZipReader::ReadEntry(void* buffer, std::size_t size) {
+    if (m_file == nullptr) {
+        m_error = "no open entry";
+        return -1;
     }
-    m_entryOpen = false;
-    return unzCloseCurrentFile(m_zip) != UNZ_CRCERROR;
+    const zip_int64_t n = zip_fread(m_file, buffer, size);
+    if (n < 0) {
+        m_error = zip_file_strerror(m_file);
+        return -1;
+    }
+    // libzip hands out whatever the compressed data expands to; the declared size is the cap.
+    if (static_cast<std::uint64_t>(n) > m_left) {
+        m_error = "more data than the declared " + std::to_string(m_declared) + " bytes";
+        return -1;
+    }
+    m_left -= static_cast<std::uint64_t>(n);
+    if (n == 0 && m_left != 0) {
+        m_error = "less data than the declared " + std::to_string(m_declared) + " bytes";
+        return -1;
+    }
+    return n;
 }
 
-bool ZipReader::Next() { return unzGoToNextFile(m_zip) == UNZ_OK; }
-
-void ZipReader::Close() {
-    if (m_zip != nullptr) {
-        CloseCurrent();
-        unzClose(m_zip);
-        m_zip = nullptr;
+void ZipReader::CloseEntry() {
+    if (m_file != nullptr) {
+        zip_fclose(m_file);
+        m_file = nullptr;
     }
-    m_empty = false;
 }
 
 bool IsContainedEntryName(const std::string& name) {

@@ -285,8 +285,9 @@ TEST_F(LauncherPage, AlertAndConfirmShowTheLaunchersErrorBoxWhichHoldsThePageUnt
     EXPECT_EQ(launcher->Wait(), 0) << launcher->Stderr();
 }
 
-TEST_F(LauncherPage, NewWindowsGoToTheDefaultBrowserAndThePageStays) {
-    // A default handler for http of this world's own: it records each address it is given.
+TEST_F(LauncherPage, NewWindowsGoToTheDefaultBrowserOnlyForWebAddressesNeverToOtherHandlers) {
+    // A default handler for http, for another program's scheme and for local text files, of
+    // this world's own: it records each address it is given.
     const std::string urls = world.root() + "/browser-urls.txt";
     const std::string handler = world.root() + "/record-url";
     WriteFile(handler, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + urls + "'\n");
@@ -294,9 +295,11 @@ TEST_F(LauncherPage, NewWindowsGoToTheDefaultBrowserAndThePageStays) {
     MakeDirs(world.dataHome() + "/applications");
     WriteFile(world.dataHome() + "/applications/valdrune-test-browser.desktop",
               "[Desktop Entry]\nType=Application\nName=Test browser\nNoDisplay=true\nExec=" + handler +
-                  " %u\nMimeType=x-scheme-handler/http;\n");
-    WriteFile(world.configHome() + "/mimeapps.list",
-              "[Default Applications]\nx-scheme-handler/http=valdrune-test-browser.desktop\n");
+                  " %u\nMimeType=x-scheme-handler/http;x-scheme-handler/vdtest;text/plain;\n");
+    WriteFile(
+        world.configHome() + "/mimeapps.list",
+        "[Default Applications]\nx-scheme-handler/http=valdrune-test-browser.desktop\n"
+        "x-scheme-handler/vdtest=valdrune-test-browser.desktop\ntext/plain=valdrune-test-browser.desktop\n");
 
     ServeClient("new-windows.html");
     server.SetRule(kPackagePath, "stall");
@@ -315,6 +318,12 @@ TEST_F(LauncherPage, NewWindowsGoToTheDefaultBrowserAndThePageStays) {
     };
     const std::string opened = server.Url("/www/elsewhere.html?via=open");
     EXPECT_TRUE(WaitFor([&] { return Recorded().contains(opened); })) << ReadFile(log);
+    // The page's other addresses are refused, each with an ERROR line, before the http one.
+    EXPECT_TRUE(
+        ContainsInOrder(ReadFile(log), {"[ERROR][CWebBrowser2::OpenExternally::", "file:///etc/hostname\n",
+                                        "[ERROR][CWebBrowser2::OpenExternally::", "vdtest:start-something\n",
+                                        "[ERROR][CWebBrowser2::OpenExternally::", "javascript:alert(1)\n"}))
+        << ReadFile(log);
 
     // A player's click on the target=_blank link, which covers the page's top.
     const unsigned long window = screen.FindWindow("Valdrune");
@@ -332,6 +341,22 @@ TEST_F(LauncherPage, NewWindowsGoToTheDefaultBrowserAndThePageStays) {
         EXPECT_EQ(line.find("elsewhere.html"), std::string::npos) << line;
     }
     EXPECT_EQ(screen.CountWindows("Valdrune"), 1);
+    launcher->Signal(SIGTERM);
+    EXPECT_EQ(launcher->Wait(), 0) << launcher->Stderr();
+}
+
+TEST_F(LauncherPage, ReportsDoNotGoOutWithoutThePageEnginesUserAgent) {
+    ServeClient("agent.html");
+    server.SetRule(kPackagePath, "stall");
+    auto launcher = Start();
+    ASSERT_TRUE(WaitForWindow(*launcher)) << launcher->Stderr();
+    const auto agent = WaitForResult("agent");
+    ASSERT_TRUE(agent && agent->starts_with("Mozilla/5.0 ")) << Seen();
+    // The start's two reports, then the download's.
+    ASSERT_TRUE(WaitFor([&] { return server.ReportLines().size() >= 4; })) << ReadFile(log);
+    for (const std::string& line : server.ReportLines()) {
+        EXPECT_NE(line.find("\"user_agent\":\"" + *agent + "\""), std::string::npos) << line;
+    }
     launcher->Signal(SIGTERM);
     EXPECT_EQ(launcher->Wait(), 0) << launcher->Stderr();
 }

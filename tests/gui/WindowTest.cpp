@@ -395,6 +395,18 @@ TEST_F(WindowTest, EntryPageIsLoadedOnceAsTheConfigurationGivesIt) {
     EXPECT_NE(log.find("] " + entryUrl + "\n", second), std::string::npos);
 }
 
+TEST_F(WindowTest, AnEntryUrlOtherThanHttpOrHttpsIsNotLoadedIntoThePage) {
+    Run([&](Session& s) {
+        for (const char* url : {"file:///etc/hostname", " JavaScript:document.title='run'", ""}) {
+            entryUrl = url;
+            s.worker->InitWebBrower();
+            // A navigation would have been posted before InitWebBrower returned: it has run by now.
+            EXPECT_EQ(s.OnWindow([&] { return webkit_web_view_get_uri(s.dlg.Overlay()->WebView()); }), nullptr);
+            EXPECT_TRUE(LogText().ends_with("not loaded: " + entryUrl + "\n")) << LogText();
+        }
+    });
+}
+
 // --- the page host ---
 
 TEST_F(WindowTest, PageKeepsItsKeysButNeverSeesRefreshOpenPrintOrNewWindow) {

@@ -99,6 +99,21 @@ TEST_F(LauncherProcess, AReadOnlyExecutableFolderRunsWithoutALog) {
     EXPECT_TRUE(fs::is_directory(world.clientDir()));
 }
 
+TEST_F(LauncherProcess, AFreshAccountWithoutLocalShareStartsInsteadOfFailingWithErrorThree) {
+    fs::remove_all(world.home() + "/.local");
+    auto options = LauncherOptions(world, exe);
+    options.env.erase("XDG_DATA_HOME");
+    ChildProcess launcher(options);
+    ASSERT_TRUE(WaitFor([&] { return Printed(launcher, kConsoleRunningLine); })) << launcher.Stderr();
+    launcher.Signal(SIGTERM);
+    EXPECT_EQ(launcher.Wait(), 0);
+    EXPECT_TRUE(fs::is_directory(world.clientDir()));
+    // The data home's new levels are private to the player, as the XDG rules ask.
+    for (const std::string& level : {world.home() + "/.local", world.dataHome()}) {
+        EXPECT_EQ(fs::status(level).permissions() & fs::perms::all, fs::perms::owner_all) << level;
+    }
+}
+
 TEST_F(LauncherProcess, FolderFailuresShowTheCodeAndEndWithMinusOne) {
     {
         auto options = LauncherOptions(world, exe);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "ChildProcess.h"
@@ -21,6 +22,7 @@
 #include "core/Logger.h"
 #include "platform/Registry.h"
 #include "platform/ShellLink.h"
+#include "platform/posix/Linux.h"
 #include "update/CGameRemoteConfig.h"
 
 using namespace testing_support;
@@ -128,6 +130,16 @@ protected:
     std::string PackagePath() const { return world.dataDir() + "/zavo.zip"; }
     std::string VersionFile() const { return world.clientDir() + "/game_client_version.txt"; }
 
+    // Unpacks an archive alone (no download, no completing steps) with a fresh window.
+    bool Unzip(const ZipBuilder& zip) {
+        if (!config) {
+            config = std::make_unique<CGameRemoteConfig>(Settings());
+        }
+        zip.WriteTo(archive);
+        window = std::make_unique<RecordingMainWindow>();
+        return config->OnUnzipFile(archive, window.get());
+    }
+
     void Publish(const std::string& name, const std::string& bytes) const { WriteFile(server.FilesDir() + "/" + name, bytes); }
     std::vector<std::string> Log() const { return LogEntries(ReadFile(logPath)); }
     std::vector<std::string> LogFrom(const std::string& entry) const {
@@ -163,6 +175,7 @@ protected:
     std::string logPath = logDir.path() + "/update.log";
     Logger log{logPath};
     std::string launcher = world.root() + "/app/valdrune";
+    std::string archive = world.root() + "/a.zip";
     std::unique_ptr<RecordingMainWindow> window;
     std::unique_ptr<CGameRemoteConfig> config;
 };
@@ -634,27 +647,21 @@ TEST_F(UpdatePipeline, EntriesEscapingTheClientFolderAreRefused) {
         EXPECT_EQ(window->Messages(), std::vector<std::string>{"解压失败,ErrorCode:104"});
         EXPECT_FALSE(fs::exists(outside));
         EXPECT_FALSE(fs::exists(world.dataDir() + "/escaped.txt"));
-        EXPECT_TRUE(fs::exists(world.clientDir() + "/zavo/ok.txt"));  // entries before the bad one stay
+        EXPECT_FALSE(fs::exists(world.clientDir() + "/zavo"));  // nor do the entries before the bad one
+        EXPECT_FALSE(fs::exists(world.dataDir() + "/client.unpacking"));
         const auto lines = Log();
         EXPECT_EQ(lines[lines.size() - 2], "[ERROR][CGameRemoteConfig::OnUnzipFile] entry outside the client folder refused: " + name);
     }
 }
 
 TEST_F(UpdatePipeline, ExtractionEntryRulesAndProgress) {
-    config = std::make_unique<CGameRemoteConfig>(Settings());
-    const std::string archive = world.root() + "/a.zip";
-    const auto unzip = [&](const ZipBuilder& zip) {
-        zip.WriteTo(archive);
-        window = std::make_unique<RecordingMainWindow>();
-        return config->OnUnzipFile(archive, window.get());
-    };
 
     ZipBuilder thousand;
     thousand.Directory("many/");
     for (int i = 1; i < 1000; ++i) {
         thousand.File("many/f" + std::to_string(i), std::to_string(i));
     }
-    ASSERT_TRUE(unzip(thousand));
+    ASSERT_TRUE(Unzip(thousand));
     std::vector<std::string> texts;
     for (int j = 1; j <= 1000; ++j) {
         texts.push_back(std::to_string(j) + "/1000");
@@ -668,19 +675,19 @@ TEST_F(UpdatePipeline, ExtractionEntryRulesAndProgress) {
     EXPECT_EQ(calls[1999], "ShowProgressState");
     EXPECT_EQ(ReadFile(world.clientDir() + "/many/f999"), "999");
 
-    ASSERT_TRUE(unzip(ZipBuilder().Directory("data/").File("data/a.txt", "a").File("data/b.bin", "b")));
+    ASSERT_TRUE(Unzip(ZipBuilder().Directory("data/").File("data/a.txt", "a").File("data/b.bin", "b")));
     EXPECT_EQ(window->Calls(), (std::vector<std::string>{"ShowProgress(|1/3|33|0)", "ShowProgressState",
                                                          "ShowProgress(|2/3|66|0)", "ShowProgressState",
                                                          "ShowProgress(|3/3|100|0)", "ShowProgressState"}));
     WriteFile(world.clientDir() + "/data/a.txt", "a much longer older content");
-    ASSERT_TRUE(unzip(ZipBuilder().Directory("data/").File("data/a.txt", "new")));  // existing folder, file overwritten
+    ASSERT_TRUE(Unzip(ZipBuilder().Directory("data/").File("data/a.txt", "new")));  // existing folder, file overwritten
     EXPECT_EQ(ReadFile(world.clientDir() + "/data/a.txt"), "new");
 
-    EXPECT_FALSE(unzip(ZipBuilder().File("nofolder/a.txt", "a")));  // its folder was never listed
+    EXPECT_FALSE(Unzip(ZipBuilder().File("nofolder/a.txt", "a")));  // its folder was never listed
     EXPECT_FALSE(fs::exists(world.clientDir() + "/nofolder"));
-    EXPECT_TRUE(unzip(ZipBuilder()));  // no entries: done at once
+    EXPECT_TRUE(Unzip(ZipBuilder()));  // no entries: done at once
     EXPECT_TRUE(window->Calls().empty());
-    EXPECT_FALSE(unzip(ZipBuilder().File(std::string(600, 'n'), "long name")));
+    EXPECT_FALSE(Unzip(ZipBuilder().File(std::string(600, 'n'), "long name")));
 }
 
 TEST_F(UpdatePipeline, AHeldCompletePackageIsInstalledWithoutATransferUnlessItIsTooOld) {
@@ -881,4 +888,142 @@ TEST_F(UpdatePipeline, WithTheOperatorsKeyOnlySignedPackagesAreUnpacked) {
         EXPECT_EQ(window->IsReady(), unpacked);
         EXPECT_EQ(Log().back().find(": package signature ") != std::string::npos, !unpacked) << Log().back();
     }
+}
+
+TEST_F(UpdatePipeline, AFailedUnpackingNeitherMixesTheInstalledClientNorLeavesItTakenForCurrent) {
+    const auto versionA = ZipBuilder().Directory("zavo/").File("zavo/zavo.exe", "game A", 0755).File("zavo/a.dat", "A");
+    Publish("drevoline-1.0.0.1.zip", versionA.Bytes());
+    server.SetConfig(Config({.version = "1.0.0.1", .minimum = "1.0.0.1", .backup = false}));
+    RunUpdate();
+    ASSERT_EQ(ReadFile(VersionFile()), "1.0.0.1");
+
+    // The next version's package: two good entries, then one whose data fails its checksum.
+    Publish(kPackageName, ZipBuilder()
+                              .Directory("zavo/")
+                              .File("zavo/zavo.exe", "game B", 0755)
+                              .File("zavo/b.dat", "B")
+                              .FileWithWrongChecksum("zavo/c.dat", "C")
+                              .Bytes());
+    server.SetConfig(Config({.minimum = "1.0.2.7", .backup = false}));
+    RunUpdate();
+    EXPECT_EQ(window->Messages(), std::vector<std::string>{"解压失败,ErrorCode:104"});
+    EXPECT_EQ(ReadFile(world.clientDir() + "/zavo/zavo.exe"), "game A");
+    EXPECT_FALSE(fs::exists(world.clientDir() + "/zavo/b.dat"));
+    EXPECT_FALSE(fs::exists(VersionFile()));
+    EXPECT_FALSE(fs::exists(world.dataDir() + "/client.unpacking"));
+    const auto lines = Log();
+    EXPECT_EQ(lines[lines.size() - 2],
+              "[ERROR][CGameRemoteConfig::OnUnzipFile] unzip error: " + PackagePath() + " [zavo/c.dat]: CRC error");
+    config->WriteResumeRecord();
+
+    // The operator goes back to the old version, and a killed run left half a staging folder:
+    // the client is not declared current but repaired.
+    MakeDirs(world.dataDir() + "/client.unpacking/zavo");
+    WriteFile(world.dataDir() + "/client.unpacking/zavo/zavo.exe", "half");
+    server.SetConfig(Config({.version = "1.0.0.1", .minimum = "1.0.0.1", .backup = false}));
+    RunUpdate();
+    EXPECT_TRUE(window->IsReady());
+    EXPECT_EQ(PackageRequests().back(), "GET /files/drevoline-1.0.0.1.zip range=-");
+    EXPECT_EQ(ReadFile(world.clientDir() + "/zavo/zavo.exe"), "game A");
+    EXPECT_EQ(ReadFile(VersionFile()), "1.0.0.1");
+    EXPECT_FALSE(fs::exists(world.dataDir() + "/client.unpacking"));
+}
+
+TEST_F(UpdatePipeline, EntriesThatLieAboutTheirSizeWriteNothingAndTheLogSaysWhy) {
+    server.SetConfig(Config({.backup = false}));
+    const std::vector<std::pair<ZipBuilder, std::string>> liars = {
+        {ZipBuilder().Directory("zavo/").FileDeclaring("zavo/big.dat", std::string(4 << 20, 'z'), 1000),
+         "[zavo/big.dat]: more data than the declared 1000 bytes"},
+        {ZipBuilder().Directory("zavo/").FileDeclaring("zavo/short.dat", "short", 5000),
+         "[zavo/short.dat]: less data than the declared 5000 bytes"},
+    };
+    for (const auto& [zip, cause] : liars) {
+        SCOPED_TRACE(cause);
+        Publish(kPackageName, zip.Bytes());
+        RunUpdate();
+        EXPECT_EQ(window->Messages(), std::vector<std::string>{"解压失败,ErrorCode:104"});
+        EXPECT_FALSE(fs::exists(world.clientDir() + "/zavo"));
+        EXPECT_FALSE(fs::exists(world.dataDir() + "/client.unpacking"));
+        const auto lines = Log();
+        EXPECT_EQ(lines[lines.size() - 2], "[ERROR][CGameRemoteConfig::OnUnzipFile] unzip error: " + PackagePath() + " " + cause);
+    }
+}
+
+TEST_F(UpdatePipeline, ADiskThatRefusesTheFilesKeepsThePackageInsteadOfDownloadingItEveryRun) {
+    const std::string package = GamePackage().Bytes();
+    Publish(kPackageName, package);
+    server.SetConfig(Config({.backup = false}));
+    std::uint64_t tinyDisk = 0;  // 0: the real disk
+    auto settings = Settings();
+    settings.freeSpace = [&](const std::string& path) {
+        return tinyDisk != 0 ? std::optional<platform::DiskSpace>({tinyDisk, 4096}) : platform::FreeDiskSpace(path);
+    };
+    const std::string client = world.clientDir();
+    const std::string staging = world.dataDir() + "/client.unpacking";
+    size_t unpacked = 0;  // every file in whole blocks of 4096 bytes
+    for (const size_t size : {SampleGameBytes().size(), size_t{100012}, std::string("数据文件\n").size(), size_t{17}}) {
+        unpacked += (size + 4095) / 4096 * 4096;
+    }
+    struct Case {
+        const char* what;
+        std::function<void()> breakDisk;
+        std::function<void()> mendDisk;
+        std::string error;  // the start of the ERROR line's text
+    };
+    const Case cases[] = {
+        {"read-only client folder", [&] { WriteFile(VersionFile(), "0.9.0.0"), ::chmod(client.c_str(), 0555); },
+         [&] { ::chmod(client.c_str(), 0755); }, VersionFile() + ": Permission denied"},
+        {"a folder where the version file goes", [&] { MakeDirs(VersionFile()); }, [&] { fs::remove(VersionFile()); },
+         VersionFile() + ": Is a directory"},
+        {"a file where the package has a folder", [&] { WriteFile(client + "/zavo", "x"); },
+         [&] { fs::remove(client + "/zavo"); }, client + "/zavo: a file is in the way of a folder of the package"},
+        {"a disk too small", [&] { tinyDisk = 64 * 1024; }, [&] { tinyDisk = 0; },
+         staging + ": the package unpacks to " + std::to_string(unpacked) + " bytes and the disk has 65536 bytes free"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(client);
+        MakeDirs(client);
+        fs::remove(PackagePath());
+        fs::remove(world.dataDir() + "/tempdownload.dat");
+        c.breakDisk();
+        const size_t requests = PackageRequests().size();
+        for (int run = 1; run <= 2; ++run) {
+            {
+                WithoutFileOverride obeyPermissions;
+                RunUpdate(settings);
+            }
+            config->WriteResumeRecord();
+            EXPECT_EQ(window->Messages(), std::vector<std::string>{"解压失败,ErrorCode:104"});
+            const auto lines = Log();
+            EXPECT_EQ(lines[lines.size() - 2], "[ERROR][CGameRemoteConfig::OnUnzipFile] unzip error: " + c.error);
+            EXPECT_EQ(ReadFile(PackagePath()), package);
+            EXPECT_EQ(PackageRequests().size(), requests + 1);  // the second run downloads nothing
+            EXPECT_FALSE(fs::exists(staging));
+        }
+        c.mendDisk();
+        RunUpdate(settings);
+        EXPECT_TRUE(window->IsReady());
+        EXPECT_EQ(PackageRequests().size(), requests + 1);
+        EXPECT_EQ(ReadFile(client + "/zavo/zavo.exe"), SampleGameBytes());
+        EXPECT_FALSE(fs::exists(PackagePath()));
+    }
+}
+
+TEST_F(UpdatePipeline, BackslashesAndChineseWindowsNamesBecomeFoldersAndReadableNames) {
+    // "数据\" and "数据\读我.txt" in code page 936, as an archiver on Chinese Windows stores them.
+    ASSERT_TRUE(Unzip(ZipBuilder()
+                          .Directory("zavo\\")
+                          .File("zavo\\a.txt", "a")
+                          .Directory("\xca\xfd\xbe\xdd\\")
+                          .File("\xca\xfd\xbe\xdd\\\xb6\xc1\xce\xd2.txt", "du wo")));
+    EXPECT_EQ(ReadFile(world.clientDir() + "/zavo/a.txt"), "a");
+    EXPECT_EQ(ReadFile(world.clientDir() + "/数据/读我.txt"), "du wo");
+    EXPECT_FALSE(fs::exists(world.clientDir() + "/zavo\\a.txt"));
+    const auto lines = Log();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), kUnzip + std::string("数据\\读我.txt")), lines.end());
+
+    // A name in neither encoding is refused rather than written as raw bytes.
+    EXPECT_FALSE(Unzip(ZipBuilder().File("bad\xff.txt", "x")));
+    EXPECT_EQ(Log().back(), "[ERROR][CGameRemoteConfig::OnUnzipFile] unzip error: " + archive + " [entry 1]: name neither UTF-8 nor GBK");
 }

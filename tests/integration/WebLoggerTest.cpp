@@ -5,6 +5,7 @@
 
 #include "FakeMachine.h"
 #include "OperatorServer.h"
+#include "TempHome.h"
 #include "core/Logger.h"
 #include "telemetry/BrowserInfo.h"
 #include "telemetry/WebLogger.h"
@@ -100,6 +101,26 @@ TEST_F(Reporting, MessageReportsArriveAsOneEscapedValueWithTheEnginesUserAgent) 
     }
     EXPECT_NE(LogText().find("[INFO][WebLogger::Log::79] " + server.Url(kErrorPath) + "?" + kMachineKeys),
               std::string::npos);
+}
+
+TEST_F(Reporting, ReportsBehindAProxyAreNotLostWhereTheUpdateFollowsTheEnvironmentsProxy) {
+    OperatorServer proxy;  // answers a proxied request and records its whole address
+    TempHome world;        // gives the variables back afterwards
+    world.Set("no_proxy", std::nullopt);
+    world.Set("NO_PROXY", std::nullopt);
+    world.Set("http_proxy", proxy.Origin());
+    reporter->Log("behind a proxy");
+    const auto proxied = [&] {
+        for (const std::string& line : proxy.Requests()) {
+            if (line.starts_with("GET " + server.Url(kErrorPath) + "?")) {
+                return line.find("&error_msg=behind%20a%20proxy range=-") != std::string::npos;
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(loop.RunUntil(proxied, EventLoop::Clock::now() + 20s))
+        << ::testing::PrintToString(proxy.Requests());
+    EXPECT_TRUE(server.ReportLines().empty());
 }
 
 TEST_F(Reporting, TheLastReportBeforeShutDownStillGoesOutAndLaterOnesDoNot) {

@@ -124,10 +124,10 @@ TEST_F(WineGame, TheUninstallEndsThePrefixsWineServerSoTheDataFolderGoesWhole) {
     ASSERT_FALSE(WineProcessesOf(prefix).empty());
 
     boxes.QueueAnswer(platform::kIdYes);
-    TempDir noProcesses;  // whatever else runs on this machine, the uninstall goes ahead
     std::vector<int> wineLeft{-1};
     CWebApp::Seams seams;
-    seams.procRoot = noProcesses.path();
+    // Whatever else runs on this machine, the uninstall goes ahead.
+    seams.runningProcesses = [] { return std::vector<std::string>{}; };
     seams.deleteDataFolderAfterExit = [&](const std::string& folder) {
         wineLeft = WineProcessesOf(prefix);
         CWebApp::DeleteNotNullDir(folder);  // at once, not once the launcher has ended

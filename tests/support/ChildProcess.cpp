@@ -22,7 +22,7 @@ bool ThreadCaps(__user_cap_data_struct (&data)[2], bool set) {
 
 [[noreturn]] void ExecChild(const std::string& stdinPath, const std::string& stdoutPath,
                             const std::string& stderrPath, const std::string& cwd, bool withoutFileOverride,
-                            char* const* argv, char* const* envp) {
+                            pid_t endsWith, char* const* argv, char* const* envp) {
     // Only async-signal-safe calls between fork and exec.
     const int in = ::open(stdinPath.c_str(), O_RDONLY);
     const int out = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -32,6 +32,9 @@ bool ThreadCaps(__user_cap_data_struct (&data)[2], bool set) {
     }
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
         ::_exit(126);
+    }
+    if (endsWith > 0 && (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0 || ::getppid() != endsWith)) {
+        ::_exit(126);  // the test is already gone
     }
     if (withoutFileOverride) {
         for (const int cap : kFileOverrideCaps) {
@@ -101,9 +104,10 @@ ChildProcess::ChildProcess(Options options)
     }
     envp.push_back(nullptr);
 
+    const pid_t self = options.endsWithTest ? ::getpid() : 0;
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ExecChild(stdinPath, m_stdoutPath, m_stderrPath, options.cwd, options.withoutFileOverride, argv.data(),
+        ExecChild(stdinPath, m_stdoutPath, m_stderrPath, options.cwd, options.withoutFileOverride, self, argv.data(),
                   envp.data());
     }
     m_pid = pid;

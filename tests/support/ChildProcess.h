@@ -44,6 +44,9 @@ public:
         // Root ignores file permissions; this makes the child (and what it starts) obey them,
         // so "read-only folder" cases mean the same under CI's root as for a player.
         bool withoutFileOverride = false;
+        // Killed when the test process dies without cleaning up (a crash, an X error's exit), so
+        // that a server child never outlives it holding a port the next tests need.
+        bool endsWithTest = false;
     };
 
     explicit ChildProcess(Options options);

@@ -1,11 +1,13 @@
 #pragma once
-// A machine made of files: fake /proc, /sys and /etc trees for the machine profile's sources.
+// A machine made of files: fake /proc, /sys and /etc trees for the machine profile's sources,
+// read by the Linux backend.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "TempHome.h"
+#include "platform/posix/Linux.h"
 #include "telemetry/MachineProfile.h"
 
 namespace testing_support {
@@ -49,11 +51,16 @@ public:
     MachineSources Sources(std::optional<std::string> release = "6.1.0-18-amd64",
                            std::uint64_t addressSpace = 0x7FFE0000) const {
         MachineSources sources;
-        sources.procRoot = proc();
-        sources.sysRoot = sys();
-        sources.etcRoot = etc();
-        sources.kernelRelease = [release] { return release; };
+        sources.processorName = [proc = proc()] { return platform::ProcessorName(proc); };
+        sources.adapters = [sys = sys(), proc = proc()] { return platform::ListNetworkAdapters(sys, proc); };
+        sources.systemVersion = [release] { return release; };
+        sources.fallbackVersion = [proc = proc()] { return platform::KernelReleaseFile(proc); };
+        sources.physicalMemory = [proc = proc()] { return platform::TotalPhysicalMemory(proc); };
         sources.addressSpace = [addressSpace] { return addressSpace; };
+        sources.serials = [sys = sys(), etc = etc()] {
+            return platform::MachineSerials{platform::BoardSerial(sys), platform::ProductSerial(sys),
+                                            platform::MachineId(etc)};
+        };
         return sources;
     }
 

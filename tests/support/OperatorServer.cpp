@@ -76,6 +76,7 @@ OperatorServer::OperatorServer(int port, std::vector<std::string> extraArgs)
                     m_reports};
     options.argv.insert(options.argv.end(), extraArgs.begin(), extraArgs.end());
     options.env = {{"PATH", "/usr/bin:/bin"}};
+    options.endsWithTest = true;
     const std::regex ready(R"(listening on 127\.0\.0\.1:(\d+))");
     std::smatch m;
     const auto start = [&] {

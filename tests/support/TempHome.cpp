@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -10,6 +11,24 @@ namespace fs = std::filesystem;
 
 namespace testing_support {
 
+#ifdef _WIN32
+// Windows has neither mkdtemp nor setenv; the C runtime's environment is what getenv reads.
+namespace {
+int setenv(const char* name, const char* value, int) { return ::_putenv_s(name, value); }
+int unsetenv(const char* name) { return ::_putenv_s(name, ""); }
+}  // namespace
+
+TempDir::TempDir() {
+    std::random_device random;
+    for (;;) {
+        const fs::path candidate = fs::temp_directory_path() / ("valdrune-test-" + std::to_string(random()));
+        if (fs::create_directory(candidate)) {
+            m_path = candidate.string();
+            return;
+        }
+    }
+}
+#else
 TempDir::TempDir() {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/valdrune-test-XXXXXX";
@@ -18,6 +37,7 @@ TempDir::TempDir() {
     }
     m_path = pattern;
 }
+#endif
 
 TempDir::~TempDir() {
     std::error_code ec;
@@ -47,9 +67,9 @@ TempHome::TempHome() {
 TempHome::~TempHome() {
     for (const auto& [name, value] : m_saved) {
         if (value) {
-            ::setenv(name.c_str(), value->c_str(), 1);
+            setenv(name.c_str(), value->c_str(), 1);
         } else {
-            ::unsetenv(name.c_str());
+            unsetenv(name.c_str());
         }
     }
 }
@@ -72,9 +92,9 @@ void TempHome::Set(const std::string& name, const std::optional<std::string>& va
         m_saved[name] = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
     }
     if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
+        setenv(name.c_str(), value->c_str(), 1);
     } else {
-        ::unsetenv(name.c_str());
+        unsetenv(name.c_str());
     }
 }
 

@@ -37,7 +37,7 @@ void CopyWarmWinePrefix(const std::string& prefix) {
 }
 
 void StartWineServer(const std::string& prefix) {
-    platform::ProcessStart start{"/bin/sh", {"sh", "-c", "exec wineserver -p"}, {}, -1, true};
+    platform::ProcessStart start{"/bin/sh", {"sh", "-c", "exec wineserver -p"}, {}, true};
     start.environment = platform::WineEnvironmentFor(prefix);
     platform::WaitForProcess(platform::StartProcess(start).pid);  // the server detaches itself
 }

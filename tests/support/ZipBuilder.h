@@ -1,26 +1,32 @@
 #pragma once
-// Test archives written with minizip's zip writer, including deliberately bad ones.
+// Test archives, written byte by byte so that deliberately bad ones can be made too: names in
+// any encoding (stored as given, without the UTF-8 flag, as archivers on Chinese Windows do),
+// wrong checksums, sizes that lie.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace testing_support {
 
 class ZipBuilder {
-public:
-    // A directory entry; name ends in "/".
+  public:
+    // A directory entry; name ends in "/" (or "\\").
     ZipBuilder& Directory(const std::string& name);
     // A file entry, deflated unless stored is asked for. mode is recorded as a POSIX archiver does.
     ZipBuilder& File(const std::string& name, const std::string& content, unsigned mode = 0644);
     ZipBuilder& StoredFile(const std::string& name, const std::string& content);
     // A stored entry whose recorded checksum does not match its data.
     ZipBuilder& FileWithWrongChecksum(const std::string& name, const std::string& content);
+    // A deflated entry whose headers declare declaredSize bytes, whatever content holds.
+    ZipBuilder& FileDeclaring(const std::string& name, const std::string& content,
+                              std::uint64_t declaredSize);
 
-    // Writes the archive (entries in the order they were added); throws when minizip fails.
-    void WriteTo(const std::string& path) const;
+    // The archive, entries in the order they were added.
     std::string Bytes() const;
+    void WriteTo(const std::string& path) const;
 
-private:
+  private:
     struct Entry {
         std::string name;
         std::string content;
@@ -28,6 +34,7 @@ private:
         bool directory;
         bool stored;
         bool wrongChecksum;
+        std::uint64_t declaredSize;
     };
     std::vector<Entry> m_entries;
 };

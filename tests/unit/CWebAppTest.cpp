@@ -10,6 +10,7 @@
 #include "platform/Executable.h"
 #include "platform/MessageBox.h"
 #include "platform/NamedMutex.h"
+#include "platform/posix/Linux.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -42,7 +43,7 @@ protected:
             steps.push_back("main window");
             EXPECT_EQ(app.m_hMutex.state(), platform::NamedMutex::State::Created);
         };
-        s.procRoot = proc.path();
+        s.runningProcesses = [root = proc.path()] { return platform::RunningProcessNames(root); };
         return s;
     }
 
@@ -137,7 +138,7 @@ TEST_F(StartupFixture, ARunningGameIsMatchedByExactNameOnly) {
 
 TEST_F(StartupFixture, AnUnreadableProcessListCountsAsARunningGame) {
     CWebApp::Seams seams = Seams();
-    seams.procRoot = proc.path() + "/gone";
+    seams.runningProcesses = [root = proc.path() + "/gone"] { return platform::RunningProcessNames(root); };
     CWebApp app({"/opt/valdrune"}, std::move(seams));
     EXPECT_TRUE(app.IsGameRunning());
     EXPECT_EQ(app.Run(), 0);

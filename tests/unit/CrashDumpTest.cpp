@@ -14,7 +14,7 @@
 #include "TempHome.h"
 #include "core/CrashDumpFilter.h"
 #include "core/CrashDumpName.h"
-#include "core/MinidumpWriter.h"
+#include "platform/posix/MinidumpWriter.h"
 
 using namespace testing_support;
 

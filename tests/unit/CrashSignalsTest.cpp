@@ -12,6 +12,7 @@
 #include "ChildProcess.h"
 #include "TempHome.h"
 #include "platform/CrashSignals.h"
+#include "platform/posix/CrashContext.h"
 
 using namespace testing_support;
 namespace safe = platform::signal_safe;

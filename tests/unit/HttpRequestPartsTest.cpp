@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <map>
 
 #include "telemetry/BrowserInfo.h"
 #include "telemetry/HttpRequest.h"
+#include "telemetry/ProxyEnvironment.h"
 
 TEST(HttpRequestParts, AddressesSplitIntoSchemeHostPortAndObject) {
     auto parts = inner::CrackUrl("http://127.0.0.1:8080/api/x.php?a=1&b=%7C#frag");
@@ -62,4 +64,30 @@ TEST(HttpRequestParts, NewParamsStartWithTheEnginesUserAgentAndNoCache) {
     EXPECT_EQ(params.m_nVerb, 0);
     EXPECT_EQ(params.m_nProxyPort, 80);
     EXPECT_EQ(params.m_nTimeout, 0);
+}
+
+TEST(HttpRequestParts, RequestsWithoutAProxyOfTheirOwnTakeTheEnvironmentsAsLibcurlDoes) {
+    // An upper-case HTTP_PROXY may come from a web server's CGI request: never taken.
+    std::map<std::string, std::string> env{
+        {"HTTP_PROXY", "http://cgi.invalid:1"}, {"HTTPS_PROXY", "tls-proxy:3129"}, {"ALL_PROXY", "socks5h://all"}};
+    const auto proxyFor = [&](const char* scheme, const char* host) {
+        return inner::ProxyFromEnvironment(scheme, host, [&](const char* name) -> std::optional<std::string> {
+            return env.contains(name) ? std::optional(env[name]) : std::nullopt;
+        });
+    };
+    EXPECT_EQ(proxyFor("http", "ops.example.com"), "socks5h://all");
+    EXPECT_EQ(proxyFor("https", "ops.example.com"), "tls-proxy:3129");
+    // no_proxy: a name covers itself and the names below it; addresses match whole or by range.
+    env["http_proxy"] = "http://proxy.lan:3128";
+    env["NO_PROXY"] = "example.com, 10.0.0.0/8 ::1";
+    for (const char* direct : {"OPS.Example.COM.", "10.20.30.40", "[::1]"}) {
+        EXPECT_EQ(proxyFor("http", direct), "") << direct;
+    }
+    for (const char* proxied : {"nonexample.com", "example.com.evil.org", "11.0.0.1"}) {
+        EXPECT_EQ(proxyFor("http", proxied), "http://proxy.lan:3128") << proxied;
+    }
+    // The first hop, on libcurl's default port when none is written.
+    EXPECT_EQ(inner::ProxyHop("proxy.lan").port, 1080);
+    const inner::CProxyHop hop = inner::ProxyHop("http://user:pw@[::1]:3128");
+    EXPECT_EQ(hop.host + ":" + std::to_string(hop.port), "[::1]:3128");
 }

@@ -1,15 +1,11 @@
-// The machine facts every report carries, read from fake /proc, /sys and /etc trees, and the
-// digest and escaping that turn them into report values.
+// The machine facts every report carries, read by the Linux backend from fake /proc, /sys and
+// /etc trees.
 
 #include <gtest/gtest.h>
 
 #include "FakeMachine.h"
-#include "platform/CpuInfo.h"
-#include "platform/MachineIds.h"
-#include "platform/NetworkAdapters.h"
-#include "telemetry/Digest.h"
+#include "platform/posix/Linux.h"
 #include "telemetry/MachineProfile.h"
-#include "telemetry/UrlEscape.h"
 
 using namespace testing_support;
 
@@ -60,15 +56,6 @@ TEST(MachineFacts, SerialsAreTheirFilesWithoutTheLineEndAndAbsentWhenUnreadable)
     EXPECT_EQ(platform::MachineId(machine.etc()), "0123456789abcdef0123456789abcdef");
 }
 
-TEST(MachineProfileTest, BeforeCollectionEveryTextIsItsFallback) {
-    const MachineProfile profile;
-    EXPECT_EQ(profile.CpuName(), "");
-    EXPECT_EQ(profile.MacAddress(), "unkown");
-    EXPECT_EQ(profile.SystemText(), "unkown");
-    EXPECT_EQ(profile.MemoryText(), "");
-    EXPECT_EQ(profile.ClientUid(), "unkown");
-}
-
 TEST(MachineProfileTest, SystemTextJoinsVersionProcessorAndMemoryWithoutSeparators) {
     FakeMachine machine;
     machine.Typical();
@@ -85,26 +72,6 @@ TEST(MachineProfileTest, SystemTextJoinsVersionProcessorAndMemoryWithoutSeparato
     EXPECT_EQ(MachineProfile(machine.Sources(std::nullopt)).SystemText().substr(0, 28), "Windows7SP1OrGreaterIntel(R)");
     WriteFile(machine.proc() + "/sys/kernel/osrelease", "garbage\n");
     EXPECT_EQ(MachineProfile(machine.Sources("also garbage")).SystemText().substr(0, 19), "ElderThanVistaIntel");
-}
-
-TEST(MachineProfileTest, VersionNumbersAndTheLadder) {
-    const auto full = ParseVersionNumbers("5.15.90.1-microsoft-standard-WSL2");
-    ASSERT_TRUE(full);
-    EXPECT_EQ(std::tie(full->major, full->minor, full->build), std::make_tuple(5, 15, 90));
-    const auto shortOne = ParseVersionNumbers("4.4");
-    ASSERT_TRUE(shortOne);
-    EXPECT_EQ(std::tie(shortOne->major, shortOne->minor, shortOne->build), std::make_tuple(4, 4, 0));
-    EXPECT_EQ(ParseVersionNumbers("v6.1"), std::nullopt);
-
-    EXPECT_EQ(VersionLadderText(10, 0, 0), "Windows10OrGreater");
-    EXPECT_EQ(VersionLadderText(6, 4, 0), "Windows8Point1OrGreater");
-    EXPECT_EQ(VersionLadderText(6, 2, 9), "Windows8OrGreater");
-    EXPECT_EQ(VersionLadderText(6, 1, 1), "Windows7SP1OrGreater");
-    EXPECT_EQ(VersionLadderText(6, 1, 0), "Windows7OrGreater");
-    EXPECT_EQ(VersionLadderText(6, 0, 2), "VistaSP2OrGreater");
-    EXPECT_EQ(VersionLadderText(6, 0, 1), "VistaSP1OrGreater");
-    EXPECT_EQ(VersionLadderText(6, 0, 0), "VistaOrGreater");
-    EXPECT_EQ(VersionLadderText(5, 9, 9), "ElderThanVista");
 }
 
 TEST(MachineProfileTest, MacIsTheFirstAdapterWhoseGatewayDoesNotStartWithZero) {
@@ -148,22 +115,4 @@ TEST(MachineProfileTest, ClientUidDigestsTheThreeSerialsInOrder) {
     }
     FakeMachine nothingReadable;
     EXPECT_EQ(MachineProfile(nothingReadable.Sources()).ClientUid(), "unkown");
-}
-
-TEST(ClientIdentity, Sha1VectorsInLowercaseHex) {
-    EXPECT_EQ(HashSha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
-    EXPECT_EQ(HashSha1Hex(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
-    EXPECT_EQ(HashSha1Hex("中文"), "7be2d2d20c106eee0836c9bc2b939890a78e8fb3");  // its UTF-8 bytes
-    EXPECT_EQ(HashSha1Hex(std::string("a\0b", 3)), HashSha1Hex(std::string("a\0b", 3)));
-    EXPECT_NE(HashSha1Hex(std::string("a\0b", 3)), HashSha1Hex("a"));  // the whole text, past a NUL
-}
-
-TEST(ReportEscaping, TheValueBecomesOneSegment) {
-    EXPECT_EQ(UrlEscapeSegment("a&b?c/d|e f#g+h"), "a%26b%3Fc%2Fd%7Ce%20f%23g%2Bh");
-    EXPECT_EQ(UrlEscapeSegment("Version major:6 minor:1|ie_version=2"), "Version%20major:6%20minor:1%7Cie_version=2");
-    EXPECT_EQ(UrlEscapeSegment("50% done"), "50%%20done");  // a percent sign stays as it is
-    EXPECT_EQ(UrlEscapeSegment("错误id:5"), "%E9%94%99%E8%AF%AFid:5");
-    EXPECT_EQ(UrlEscapeSegment("Intel(R) @ 3.20GHz,x;y=z!*'$~_-."), "Intel(R)%20@%203.20GHz,x;y=z!*'$~_-.");
-    EXPECT_EQ(UrlEscapeSegment("\t\n\x7f\"<>\\^`{}[]"), "%09%0A%7F%22%3C%3E%5C%5E%60%7B%7D%5B%5D");
-    EXPECT_EQ(UrlEscapeSegment(""), "");
 }

@@ -15,6 +15,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
 #include "platform/ShellLink.h"
+#include "platform/posix/Linux.h"
 
 using namespace testing_support;
 using namespace platform;

@@ -1,5 +1,5 @@
-// The window's logic that needs no display: the page's key filter, the engine settings choice
-// and the hand-over of work to the window thread.
+// The window's logic that needs no display: the page's key filter, the addresses the page may
+// hand to a browser, the engine settings choice and the hand-over of work to the window thread.
 
 #include <gdk/gdkkeysyms.h>
 #include <glib.h>
@@ -13,6 +13,7 @@
 #include "ChildProcess.h"
 #include "ui/CWebBrowserHelper.h"
 #include "ui/PageKeys.h"
+#include "ui/WebAddress.h"
 #include "ui/WindowThread.h"
 
 using testing_support::WaitFor;
@@ -156,4 +157,18 @@ TEST(WindowThread, ClosingReleasesAWaitingSenderAndDropsQueuedWork) {
     EXPECT_FALSE(ran);  // what was queued before the close never runs
     EXPECT_FALSE(window->Send([&] { ran = true; }));
     EXPECT_FALSE(ran);
+}
+
+TEST(WebAddress, OnlyHttpAndHttpsLeaveForABrowserWhateverTheSpellingTricks) {
+    EXPECT_EQ(WebAddress("HTTPS://example.com/a?b=1"), "HTTPS://example.com/a?b=1");
+    // As the engine reads it: blanks and controls around the address, tabs and breaks inside.
+    EXPECT_EQ(WebAddress(" \t\x01ht\ttp://example.com/ \n"), "http://example.com/");
+    for (const char* refused :
+         {"javascript:alert(1)", "  JavaScript:alert(1)", "java\nscript:alert(1)", "FILE:///etc/passwd",
+          "data:text/html,<script>1</script>", "steam://run/1", "httpx://example.com", "1http://x",
+          "/http://x", "", "\xE2\x80\x8Bhttp://example.com"}) {
+        EXPECT_EQ(WebAddress(refused), std::nullopt) << refused;
+    }
+    // Log lines keep a long address short and its characters whole.
+    EXPECT_EQ(AddressForLog("data:" + std::string(250, 'a') + "中文"), "data:" + std::string(250, 'a') + "...");
 }

@@ -18,6 +18,7 @@
 #include "platform/Executable.h"
 #include "platform/MessageBox.h"
 #include "platform/NamedMutex.h"
+#include "platform/posix/Linux.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -68,7 +69,7 @@ protected:
             const bool open = Logger::GetInstance().IsOpen();
             steps.push_back((open ? "log open, delete " : "log closed, delete ") + dir);
         };
-        s.procRoot = proc.path();
+        s.runningProcesses = [root = proc.path()] { return platform::RunningProcessNames(root); };
         return s;
     }
 
@@ -149,7 +150,7 @@ TEST_F(Uninstall, NoOrAnUnreadableProcessListLeavesEverythingInPlace) {
     EXPECT_EQ(Run(platform::kIdNo), Boxes{question});
     // A launcher that cannot see the process list takes the game for running.
     auto unreadable = Seams();
-    unreadable.procRoot = proc.path() + "/gone";
+    unreadable.runningProcesses = [root = proc.path() + "/gone"] { return platform::RunningProcessNames(root); };
     EXPECT_EQ(Run(platform::kIdYes, std::move(unreadable)), Boxes{running});
     EXPECT_EQ(log.Messages("CWebApp::IsGameRunning"), Strings{"get snapshot error"});
 

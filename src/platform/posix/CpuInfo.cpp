@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "platform/posix/Linux.h"
 #include "platform/posix/TextFiles.h"
 
 namespace platform {
@@ -27,5 +28,7 @@ std::optional<std::string> ProcessorName(const std::string& procRoot) {
     }
     return std::nullopt;
 }
+
+std::optional<std::string> ProcessorName() { return ProcessorName("/proc"); }
 
 }  // namespace platform

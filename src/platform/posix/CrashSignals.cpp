@@ -20,6 +20,9 @@
 #include <new>
 #include <string>
 
+#include "platform/posix/CrashContext.h"
+#include "platform/posix/MinidumpWriter.h"
+
 #if !defined(__x86_64__)
 #error "The crash dump writer reads x86-64 registers; other processors need their own register access."
 #endif
@@ -194,7 +197,7 @@ void OnCrashSignal(int sig, siginfo_t* info, void* rawContext) {
             crash.address = reinterpret_cast<std::uintptr_t>(info->si_addr);
         }
         crash.threadId = self;
-        crash.context = &context;
+        crash.systemState = &context;
         verdict = filter(crash);
     }
     EndProcess(sig, verdict == kCrashExecuteHandler);
@@ -295,6 +298,7 @@ bool InstallCrashFilter(CrashFilter filter) {
         return false;
     }
     EnsureAlternateSignalStack();
+    minidump::PrepareWriter();
 
     struct sigaction action{};
     action.sa_sigaction = &OnCrashSignal;
@@ -390,8 +394,8 @@ int OpenForReading(const char* path) {
     return static_cast<int>(::syscall(SYS_openat, AT_FDCWD, path, O_RDONLY | O_CLOEXEC));
 }
 
-int CreateReplacing(const char* path) {
-    return static_cast<int>(::syscall(SYS_openat, AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+CrashFile CreateReplacing(const char* path) {
+    return static_cast<CrashFile>(::syscall(SYS_openat, AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
 }
 
 long Read(int fd, void* buffer, std::size_t size) {
@@ -436,7 +440,11 @@ bool WriteAt(int fd, std::uint64_t offset, const void* data, std::size_t size) {
     return true;
 }
 
-void Close(int fd) { ::syscall(SYS_close, fd); }
+void Close(CrashFile file) { ::syscall(SYS_close, static_cast<int>(file)); }
+
+bool WriteMinidump(CrashFile file, const CrashEvent& crash, std::int64_t timeStamp) {
+    return minidump::WriteDump(static_cast<int>(file), crash, timeStamp);
+}
 
 std::int64_t WallClockSeconds() {
     timespec now{};

@@ -16,6 +16,7 @@
 #include "platform/Env.h"
 #include "platform/ErrorCodes.h"
 #include "platform/Process.h"
+#include "platform/posix/Linux.h"
 
 
 namespace platform {
@@ -114,8 +115,8 @@ DelayedFolderDeletion DelayedFolderDeletion::Start(const std::string& folder) {
     const StartedProcess shell = StartProcess({.program = "/bin/sh",
                                                .argv = {"/bin/sh", "-c", kScript, "valdrune-uninstall", folder},
                                                .workingDir = "/",
-                                               .stdinFd = pipe[0],
-                                               .silent = true});
+                                               .silent = true},
+                                              pipe[0]);
     ::close(pipe[0]);
     if (!shell) {
         ::close(pipe[1]);
@@ -147,7 +148,7 @@ DelayedFolderDeletion::~DelayedFolderDeletion() { Release(); }
 
 void DelayedFolderDeletion::Release() {
     if (m_trigger >= 0) {
-        ::close(m_trigger);
+        ::close(static_cast<int>(m_trigger));
         m_trigger = -1;
     }
 }

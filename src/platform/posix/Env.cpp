@@ -91,4 +91,12 @@ std::optional<std::string> StartMenuDir() {
     return std::nullopt;
 }
 
+std::optional<std::string> ProxyVariable(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || value[0] == '\0') {
+        return std::nullopt;
+    }
+    return std::string(value);
+}
+
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -245,6 +246,27 @@ std::uint32_t RemoveDirectory(const std::string& path) {
     return LastError(/*missingIsPath=*/true);
 }
 
+bool RemoveFolderTree(const std::string& path, const std::function<void(const std::string&)>& onFolder) {
+    if (onFolder) {
+        onFolder(path);
+    }
+    // A link goes as a link: what it points at lies outside what is being removed.
+    if (IsSymbolicLink(path)) {
+        return DeleteFile(path) == kErrorSuccess;
+    }
+    if (const auto entries = ListFolder(path)) {
+        for (const auto& entry : *entries) {
+            const std::string full = path + "/" + entry.name;
+            if (entry.isFolder) {
+                RemoveFolderTree(full, onFolder);
+            } else {
+                DeleteFile(full);  // one that stays keeps its folder, and that decides the result
+            }
+        }
+    }
+    return RemoveDirectory(path) == kErrorSuccess;
+}
+
 std::optional<std::int64_t> FileSize(const std::string& path) {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0) {
@@ -270,6 +292,44 @@ std::uint32_t ReplaceFileContent(const std::string& path, const std::string& con
         return error;
     }
     return kErrorSuccess;
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool SameFileSystem(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev;
+}
+
+std::optional<DiskSpace> FreeDiskSpace(const std::string& path) {
+    struct statvfs fs {};
+    if (path.empty() || ::statvfs(path.c_str(), &fs) != 0) {
+        LastError();
+        return std::nullopt;
+    }
+    return DiskSpace{static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize, fs.f_frsize};
+}
+
+std::uint32_t MoveFile(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty()) {
+        return kErrorPathNotFound;
+    }
+    if (::rename(from.c_str(), to.c_str()) == 0) {
+        return kErrorSuccess;
+    }
+    return LastError(/*missingIsPath=*/true);
+}
+
+bool IsWritableFolder(const std::string& path) {
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
+        return true;
+    }
+    LastError();  // the cause stays for LastErrorText
+    return false;
 }
 
 }  // namespace platform

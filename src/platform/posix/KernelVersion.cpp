@@ -1,4 +1,5 @@
-#include "platform/KernelVersion.h"
+#include "platform/SystemInfo.h"
+#include "platform/posix/Linux.h"
 
 #include <sys/utsname.h>
 
@@ -21,5 +22,9 @@ std::optional<std::string> KernelReleaseFile(const std::string& procRoot) {
     }
     return posix::WithoutFinalNewline(*text);
 }
+
+std::optional<std::string> SystemVersion() { return KernelRelease(); }
+
+std::optional<std::string> FallbackSystemVersion() { return KernelReleaseFile("/proc"); }
 
 }  // namespace platform

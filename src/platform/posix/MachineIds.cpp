@@ -1,5 +1,6 @@
 #include "platform/MachineIds.h"
 
+#include "platform/posix/Linux.h"
 #include "platform/posix/TextFiles.h"
 
 namespace platform {
@@ -24,5 +25,7 @@ std::optional<std::string> ProductSerial(const std::string& sysRoot) {
 }
 
 std::optional<std::string> MachineId(const std::string& etcRoot) { return ReadValue(etcRoot + "/machine-id"); }
+
+MachineSerials ReadMachineSerials() { return {BoardSerial("/sys"), ProductSerial("/sys"), MachineId("/etc")}; }
 
 }  // namespace platform

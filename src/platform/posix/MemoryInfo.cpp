@@ -5,6 +5,7 @@
 
 #include <sstream>
 
+#include "platform/posix/Linux.h"
 #include "platform/posix/TextFiles.h"
 
 namespace platform {
@@ -27,6 +28,8 @@ std::uint64_t TotalPhysicalMemory(const std::string& procRoot) {
     }
     return static_cast<std::uint64_t>(info.totalram) * info.mem_unit;
 }
+
+std::uint64_t TotalPhysicalMemory() { return TotalPhysicalMemory("/proc"); }
 
 std::uint64_t AddressSpaceLimit() {
     rlimit limit{};

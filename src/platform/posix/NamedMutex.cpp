@@ -8,16 +8,17 @@
 #include <utility>
 
 #include "platform/Env.h"
+#include "platform/posix/Linux.h"
 
 namespace platform {
 
 NamedMutex::NamedMutex(NamedMutex&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_state(std::exchange(other.m_state, State::Failed)) {}
+    : m_handle(std::exchange(other.m_handle, -1)), m_state(std::exchange(other.m_state, State::Failed)) {}
 
 NamedMutex& NamedMutex::operator=(NamedMutex&& other) noexcept {
     if (this != &other) {
         Close();
-        m_fd = std::exchange(other.m_fd, -1);
+        m_handle = std::exchange(other.m_handle, -1);
         m_state = std::exchange(other.m_state, State::Failed);
     }
     return *this;
@@ -26,13 +27,13 @@ NamedMutex& NamedMutex::operator=(NamedMutex&& other) noexcept {
 NamedMutex::~NamedMutex() { Close(); }
 
 void NamedMutex::Close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
+    if (m_handle >= 0) {
+        ::close(static_cast<int>(m_handle));
+        m_handle = -1;
     }
 }
 
-std::string NamedMutex::LockFilePath(const std::string& name) {
+std::string LockFilePath(const std::string& name) {
     if (auto runtime = RuntimeDir()) {
         return *runtime + "/" + name + ".lock";
     }
@@ -51,7 +52,7 @@ NamedMutex NamedMutex::Create(const std::string& name) {
         rc = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc == 0) {
-        mutex.m_fd = fd;
+        mutex.m_handle = fd;
         mutex.m_state = State::Created;
     } else if (errno == EWOULDBLOCK) {
         ::close(fd);

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/posix/Linux.h"
 #include "platform/posix/TextFiles.h"
 
 namespace platform {
@@ -106,5 +107,7 @@ std::optional<std::vector<NetworkAdapter>> ListNetworkAdapters(const std::string
     }
     return adapters;
 }
+
+std::optional<std::vector<NetworkAdapter>> ListNetworkAdapters() { return ListNetworkAdapters("/sys", "/proc"); }
 
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/ErrorCodes.h"
+#include "platform/posix/Linux.h"
 
 extern char** environ;
 
@@ -33,12 +34,14 @@ public:
 
 }  // namespace
 
-StartedProcess StartProcess(const ProcessStart& start) {
+StartedProcess StartProcess(const ProcessStart& start) { return StartProcess(start, -1); }
+
+StartedProcess StartProcess(const ProcessStart& start, int stdinFd) {
     SpawnSetup setup;
     // The launcher's descriptors (its log, its instance lock, sockets of reports still in flight)
     // are nothing the child should hold: a child keeping the lock would refuse the next launcher.
-    if (start.stdinFd >= 0) {
-        posix_spawn_file_actions_adddup2(&setup.actions, start.stdinFd, 0);
+    if (stdinFd >= 0) {
+        posix_spawn_file_actions_adddup2(&setup.actions, stdinFd, 0);
     } else {
         posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
     }

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <memory>
 
+#include "platform/posix/Linux.h"
+
 namespace platform {
 namespace {
 
@@ -60,5 +62,7 @@ std::optional<std::vector<std::string>> RunningProcessNames(const std::string& p
     }
     return names;
 }
+
+std::optional<std::vector<std::string>> RunningProcessNames() { return RunningProcessNames("/proc"); }
 
 }  // namespace platform

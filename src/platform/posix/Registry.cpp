@@ -14,6 +14,7 @@
 #include "platform/Env.h"
 #include "platform/ErrorCodes.h"
 #include "platform/FileSystem.h"
+#include "platform/posix/Linux.h"
 
 namespace platform {
 namespace {

@@ -2,6 +2,7 @@
 
 #include "platform/ErrorCodes.h"
 #include "platform/FileSystem.h"
+#include "platform/posix/Linux.h"
 
 namespace platform {
 namespace {

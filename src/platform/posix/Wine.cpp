@@ -94,6 +94,8 @@ std::optional<std::string> FindWineLoader() {
     return FindOnPath("wine");
 }
 
+bool RunsWindowsProgramsNatively() { return false; }
+
 std::vector<std::string> WineEnvironment(std::vector<std::string> environment, const std::string& prefix) {
     SetValue(environment, "WINEPREFIX", prefix);
     SetValue(environment, "WINEDEBUG", "-all");

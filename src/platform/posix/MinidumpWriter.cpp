@@ -1,9 +1,9 @@
-#include "core/MinidumpWriter.h"
+#include "platform/posix/MinidumpWriter.h"
 
 #include <cstring>
 #include <iterator>
 
-#include "core/Minidump.h"
+#include "platform/posix/Minidump.h"
 
 namespace minidump {
 namespace {
@@ -434,10 +434,10 @@ void WriteSystemInfo(DumpFile& file, StreamDirectory& directory) {
 std::size_t CollectThreads(const platform::CrashEvent& crash) {
     g_threads[0] = ThreadRecord{};
     g_threads[0].state.threadId = crash.threadId;
-    if (crash.context != nullptr) {
+    if (const auto* context = static_cast<const platform::CpuContext*>(crash.systemState)) {
         g_threads[0].state.registersKnown = true;
-        g_threads[0].state.stackPointer = crash.context->StackPointer();
-        g_threads[0].state.instructionPointer = crash.context->rip;
+        g_threads[0].state.stackPointer = context->StackPointer();
+        g_threads[0].state.instructionPointer = context->rip;
     }
     const std::size_t others = safe::OtherThreads(crash.threadId, g_otherThreads, kMaxThreads - 1);
     for (std::size_t i = 0; i < others; ++i) {
@@ -547,7 +547,7 @@ bool WriteDump(int fd, const platform::CrashEvent& crash, std::int64_t timeStamp
     WriteSystemInfo(file, directory);
     const std::size_t threadCount = CollectThreads(crash);
     const std::size_t moduleCount = ScanMemoryMap(file, threadCount);
-    WriteThreadList(file, threadCount, crash.context, directory);
+    WriteThreadList(file, threadCount, static_cast<const platform::CpuContext*>(crash.systemState), directory);
     WriteException(file, crash, directory);
     WriteModuleList(file, moduleCount, directory);
     directory.Add(kLauncherUserStream, 0, 0);

@@ -1,6 +1,6 @@
 #pragma once
-// Writes a normal minidump of this process from inside a crash signal handler: no allocation, no
-// stdio, no locks. Everything it needs beyond the crash itself is prepared at installation, and
+// The Linux counterpart of MiniDumpWriteDump: writes a normal minidump of this process from
+// inside a crash signal handler: no allocation, no stdio, no locks. Everything it needs beyond the crash itself is prepared at installation, and
 // its working memory is static (so one dump is written at a time; the crash signal plumbing
 // makes sure of that).
 //
@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "platform/CrashSignals.h"
+#include "platform/posix/CrashContext.h"
 
 namespace minidump {
 

@@ -59,9 +59,8 @@ std::vector<MessageBoxRequest> ScriptedPresenter::Shown() const {
 void SetMessagePresenter(MessagePresenter* presenter) { g_presenter.store(presenter); }
 
 int MessageBox(const std::string& text, const std::string& caption, unsigned type) {
-    static ConsolePresenter console;
     MessagePresenter* presenter = g_presenter.load();
-    return (presenter != nullptr ? presenter : &console)->Present({text, caption, type});
+    return (presenter != nullptr ? *presenter : SystemPresenter()).Present({text, caption, type});
 }
 
 int AfxMessageBox(const std::string& text, unsigned type) {

@@ -1,0 +1,52 @@
+#include "platform/Executable.h"
+
+#include <vector>
+
+#include "platform/win32/Wide.h"
+
+namespace platform {
+namespace {
+
+std::string::size_type LastSeparator(const std::string& path) { return path.find_last_of("\\/"); }
+
+}  // namespace
+
+std::string ExecutablePath() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) {
+            return {};
+        }
+        if (n < buffer.size()) {
+            return win32::Narrow(std::wstring_view(buffer.data(), n));
+        }
+        buffer.resize(buffer.size() * 2);  // cut short: the path is longer than MAX_PATH
+    }
+}
+
+std::string FolderOf(const std::string& path) {
+    const auto separator = LastSeparator(path);
+    if (separator == std::string::npos) {
+        return {};
+    }
+    // "C:\x" -> "C:\": a drive's root keeps its separator.
+    if (separator == 2 && path[1] == ':') {
+        return path.substr(0, 3);
+    }
+    return separator == 0 ? path.substr(0, 1) : path.substr(0, separator);
+}
+
+std::string BaseNameWithoutExtension(const std::string& path) {
+    const auto separator = LastSeparator(path);
+    std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
+    const auto dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) {
+        name.erase(dot);
+    }
+    return name;
+}
+
+std::string ApplicationName() { return BaseNameWithoutExtension(ExecutablePath()); }
+
+}  // namespace platform

@@ -1,0 +1,149 @@
+// What the launcher relies on from its platform layer, whichever system it runs on: the same
+// cases run against the Linux backend and, in the Windows build, against the Win32 one.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "TempHome.h"
+#include "core/DataPaths.h"
+#include "platform/CrashSignals.h"
+#include "platform/ErrorCodes.h"
+#include "platform/Executable.h"
+#include "platform/File.h"
+#include "platform/FileSystem.h"
+#include "platform/NamedMutex.h"
+#include "platform/Paths.h"
+#include "platform/ProcessList.h"
+#include "platform/Registry.h"
+
+using namespace testing_support;
+using namespace platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every process gets a key of its own: the tests of one build run side by side.
+std::string TestKey() {
+    return "Software\\ValdruneTests\\" + ApplicationName() + "-" + std::to_string(signal_safe::ProcessId());
+}
+
+}  // namespace
+
+TEST(PlatformContract, ASecondLauncherFindsTheInstanceTakenUntilTheFirstLetsGo) {
+    TempHome world;
+    const std::string name = "ValdruneContract-" + ApplicationName();
+    {
+        const auto first = NamedMutex::Create(name);
+        ASSERT_EQ(first.state(), NamedMutex::State::Created);
+        EXPECT_EQ(NamedMutex::Create(name).state(), NamedMutex::State::AlreadyExists);
+        EXPECT_EQ(NamedMutex::Create(name + "-other").state(), NamedMutex::State::Created);
+    }
+    EXPECT_EQ(NamedMutex::Create(name).state(), NamedMutex::State::Created);
+}
+
+TEST(PlatformContract, AnExclusiveFileKeepsItsContentFromASecondOpener) {
+    TempDir dir;
+    const std::string path = dir.path() + "/launcher.log";
+    WriteFile(path, "previous run\n");
+    {
+        File first(path, File::Mode::Exclusive);
+        ASSERT_TRUE(first.IsOpen());
+        EXPECT_EQ(ReadFile(path), "");  // emptied on opening
+        ASSERT_EQ(first.Write("line\n", 5), 5u);
+        File second(path, File::Mode::Exclusive);
+        EXPECT_FALSE(second.IsOpen());
+        EXPECT_EQ(second.Error(), kErrorSharingViolation);
+        EXPECT_EQ(ReadFile(path), "line\n");  // readable while held, and intact
+    }
+    File again(path, File::Mode::Exclusive);
+    EXPECT_TRUE(again.IsOpen());
+    EXPECT_EQ(ReadFile(path), "");
+}
+
+TEST(PlatformContract, FoldersAndFilesAnswerWithTheWindowsNumbers) {
+    TempDir dir;
+    const std::string folder = dir.path() + "/a";
+    EXPECT_EQ(CreateDirectoryOneLevel(folder), kErrorSuccess);
+    EXPECT_EQ(CreateDirectoryOneLevel(folder), kErrorAlreadyExists);
+    EXPECT_EQ(CreateDirectoryOneLevel(dir.path() + "/missing/b"), kErrorPathNotFound);
+    EXPECT_EQ(CreateDirectoryTree(dir.path() + "/x/y/z"), kErrorSuccess);
+    EXPECT_TRUE(fs::is_directory(dir.path() + "/x/y/z"));
+
+    const std::string file = folder + "/瓦尔 file.txt";
+    EXPECT_EQ(ReplaceFileContent(file, "first"), kErrorSuccess);
+    EXPECT_EQ(ReplaceFileContent(file, "second"), kErrorSuccess);
+    EXPECT_EQ(ReadFileStart(file, 3), "sec");
+    EXPECT_EQ(FileSize(file), 6);
+    EXPECT_EQ(CopyFile(file, folder + "/copy"), kErrorSuccess);
+    EXPECT_EQ(CopyFile(file, file), kErrorSharingViolation);  // never empties the source
+    EXPECT_EQ(ReadFileStart(file, 100), "second");
+
+    auto entries = ListFolder(folder);
+    ASSERT_TRUE(entries);
+    std::sort(entries->begin(), entries->end(), [](const auto& l, const auto& r) { return l.name < r.name; });
+    EXPECT_EQ(*entries, (std::vector<FolderEntry>{{"copy", false}, {"瓦尔 file.txt", false}}));
+    EXPECT_EQ(ListFolder(dir.path() + "/missing"), std::nullopt);
+
+    EXPECT_EQ(RemoveDirectory(folder), kErrorDirNotEmpty);
+    EXPECT_EQ(DeleteFile(folder + "/copy"), kErrorSuccess);
+    EXPECT_EQ(DeleteFile(folder + "/copy"), kErrorFileNotFound);
+    EXPECT_EQ(DeleteFile(file), kErrorSuccess);
+    EXPECT_EQ(RemoveDirectory(folder), kErrorSuccess);
+    EXPECT_FALSE(PathExists(folder));
+}
+
+TEST(PlatformContract, RegistryKeysKeepTextAndNumbersAndRefuseToLoseSubkeys) {
+    TempHome world;  // the Linux store lives in it; Windows writes the private prefix's registry
+    const std::string key = TestKey();
+    RegistryKey handle;
+    EXPECT_EQ(RegOpenKeyEx(RegistryHive::CurrentUser, key, handle), kErrorFileNotFound);
+    bool created = false;
+    ASSERT_EQ(RegCreateKeyEx(RegistryHive::CurrentUser, key + "\\Sub", handle, &created), kErrorSuccess);
+    EXPECT_TRUE(created);
+    RegCloseKey(handle);
+    ASSERT_EQ(RegCreateKeyEx(RegistryHive::CurrentUser, key, handle, &created), kErrorSuccess);
+    EXPECT_FALSE(created);
+    EXPECT_EQ(RegSetStringValue(handle, "DisplayName", "瓦尔德伦 \"Valdrune\" C:\\x"), kErrorSuccess);
+    EXPECT_EQ(RegSetDwordValue(handle, "Size", 4294967295u), kErrorSuccess);
+
+    RegistryValue value;
+    ASSERT_EQ(RegQueryValueEx(handle, "displayname", value), kErrorSuccess);  // names ignore letter case
+    EXPECT_EQ(value, (RegistryValue{kRegSz, "瓦尔德伦 \"Valdrune\" C:\\x", 0}));
+    ASSERT_EQ(RegQueryValueEx(handle, "Size", value), kErrorSuccess);
+    EXPECT_EQ(value, (RegistryValue{kRegDword, "", 4294967295u}));
+    EXPECT_EQ(RegDeleteValue(handle, "Size"), kErrorSuccess);
+    EXPECT_EQ(RegQueryValueEx(handle, "Size", value), kErrorFileNotFound);
+    RegCloseKey(handle);
+
+    EXPECT_EQ(RegDeleteKey(RegistryHive::CurrentUser, key), kErrorAccessDenied);  // it still has Sub
+    EXPECT_EQ(RegDeleteKey(RegistryHive::CurrentUser, key + "\\Sub"), kErrorSuccess);
+    EXPECT_EQ(RegDeleteKey(RegistryHive::CurrentUser, key), kErrorSuccess);
+    EXPECT_EQ(RegDeleteKey(RegistryHive::CurrentUser, key), kErrorFileNotFound);
+}
+
+TEST(PlatformContract, TheRunningLauncherKnowsItsNameAndSeesItselfRunning) {
+    const std::string exe = ExecutablePath();
+    EXPECT_EQ(ApplicationName(), BaseNameWithoutExtension(exe));
+    EXPECT_TRUE(fs::exists(exe));
+    EXPECT_EQ(FolderOf(exe), fs::path(exe).parent_path().string());
+    const auto names = RunningProcessNames();
+    ASSERT_TRUE(names);
+    // Windows lists image names ("x.exe"); Linux's short names are cut at 15 characters.
+    const std::string image = fs::path(exe).filename().string();
+    EXPECT_TRUE(std::ranges::any_of(*names, [&](const std::string& n) {
+        return n == image || (n.size() == 15 && image.compare(0, 15, n) == 0);
+    }));
+}
+
+TEST(PlatformContract, DerivedPathsUseTheSystemsSeparatorAndNames) {
+    const std::string s(1, kPathSeparator);
+    const std::string data = DataPaths::DataDir(std::string("R:") + s + "home");
+    EXPECT_EQ(data, "R:" + s + "home" + s + "zavo-drevoline");
+    EXPECT_EQ(DataPaths::LauncherCopy(data), data + s + "Valdrune" + std::string(kExecutableSuffix));
+    EXPECT_EQ(DataPaths::UninstallCommand(data), DataPaths::LauncherCopy(data) + " /uninstall");
+    EXPECT_EQ(DataPaths::GameExecutable(DataPaths::ClientDir(data)), data + s + "client" + s + "zavo" + s + "zavo.exe");
+    EXPECT_EQ(DataPaths::DesktopShortcut("D"), "D" + s + "Valdrune" + std::string(kShortcutSuffix));
+    EXPECT_EQ(DataPaths::StartMenuFolder("M"), "M" + s + "Apps" + s + "drevoline");
+}
