@@ -15,6 +15,7 @@
 #include "bridge/ScriptCalls.h"
 #include "core/CWebApp.h"
 #include "core/CrashDumpFilter.h"
+#include "core/Logger.h"
 #include "platform/MessageBox.h"
 #include "telemetry/BrowserInfo.h"
 #include "telemetry/ReportingSession.h"
@@ -107,6 +108,9 @@ void RunWindow(CImpIDispatch& dispatch) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The log opens before anything else can write to stderr: when it has to live in the state
+    // folder, the first line there says so.
+    Logger::GetInstance();
     BlockCloseSignals();
     // The whole command line goes on to the game, so keep it before GTK takes its options out.
     std::vector<std::string> args(argv, argv + argc);

@@ -52,6 +52,8 @@ std::string LogFile(const std::string& exeFolder, const std::string& appName) {
     return fmt::sprintf("%s/%s.log", exeFolder, appName);
 }
 
+std::string LogStateFolder(const std::string& stateHome) { return fmt::sprintf("%s/valdrune", stateHome); }
+
 std::string DumpPrefix(const std::string& dataDir, const std::string& appName) {
     return fmt::sprintf("%s/%s", dataDir, appName);
 }

@@ -33,6 +33,8 @@ std::string DesktopShortcut(const std::string& desktopDir);
 std::string ShortcutFile(const std::string& folder, const std::string& shortcutName);
 std::string UninstallShortcutName();
 std::string LogFile(const std::string& exeFolder, const std::string& appName);
+// Where the log goes when the executable's folder cannot be written: "<state home>/valdrune".
+std::string LogStateFolder(const std::string& stateHome);
 std::string DumpPrefix(const std::string& dataDir, const std::string& appName);
 std::string MutexName();
 

@@ -34,9 +34,12 @@ protected:
 
 }  // namespace
 
-TEST_F(LauncherProcess, ASecondLauncherIsRefusedWhileTheFirstRunsOn) {
+TEST_F(LauncherProcess, ASecondLauncherIsRefusedWhileTheFirstRunsOnAndTouchesNeitherLog) {
+    WriteFile(log, "[Mon Dec 08 09:05:03 2025][INFO][CWebApp::InitInstance::1] the run a player complains about\n");
+    const std::string previous = ReadFile(log);
     ChildProcess first(LauncherOptions(world, exe));
     ASSERT_TRUE(WaitFor([&] { return Printed(first, kConsoleRunningLine); })) << first.Stderr();
+    EXPECT_EQ(ReadFile(log + ".1"), previous);
 
     ChildProcess second(LauncherOptions(world, exe));
     EXPECT_EQ(second.Wait(), 0);
@@ -50,8 +53,9 @@ TEST_F(LauncherProcess, ASecondLauncherIsRefusedWhileTheFirstRunsOn) {
 
     first.Signal(SIGTERM);
     EXPECT_EQ(first.Wait(), 0);
-    // The refused second start left the first run's log alone; the first run went on writing.
+    // The refused second start left both files alone; the first run went on writing.
     EXPECT_EQ(ReadFile(log).substr(0, firstLog.size()), firstLog);
+    EXPECT_EQ(ReadFile(log + ".1"), previous);
 }
 
 TEST_F(LauncherProcess, AProcessNamedZavoExeRefusesTheStartButOtherLetterCaseDoesNot) {
@@ -67,10 +71,11 @@ TEST_F(LauncherProcess, AProcessNamedZavoExeRefusesTheStartButOtherLetterCaseDoe
     EXPECT_EQ(launcher.Wait(), 0);
     EXPECT_EQ(launcher.Stderr(), "Valdrune: 游戏已启动\n");
 
-    // This run logged too, so the previous run's lines are gone.
+    // This run logged too; the previous run's lines are kept one file further.
     const std::string text = ReadFile(log);
     EXPECT_NE(text.find("[INFO][CWebApp::InitApplication::"), std::string::npos);
     EXPECT_EQ(text.find("Laucher Start"), std::string::npos);
+    EXPECT_NE(ReadFile(log + ".1").find("] Laucher Start\n"), std::string::npos);
 }
 
 TEST_F(LauncherProcess, AFolderWithBlanksAndNonAsciiLettersHoldsTheLogBesideTheExecutable) {
@@ -87,16 +92,24 @@ TEST_F(LauncherProcess, AFolderWithBlanksAndNonAsciiLettersHoldsTheLogBesideTheE
     EXPECT_NE(text.find("] " + world.clientDir() + "\n"), std::string::npos);
 }
 
-TEST_F(LauncherProcess, AReadOnlyExecutableFolderRunsWithoutALog) {
+TEST_F(LauncherProcess, AReadOnlyExecutableFolderLogsInTheStateFolderAndSaysWhereFirst) {
     ::chmod((world.root() + "/app").c_str(), 0555);
-    auto options = LauncherOptions(world, exe);
-    options.withoutFileOverride = true;
-    ChildProcess launcher(options);
-    ASSERT_TRUE(WaitFor([&] { return Printed(launcher, kConsoleRunningLine); })) << launcher.Stderr();
-    launcher.Signal(SIGTERM);
-    EXPECT_EQ(launcher.Wait(), 0);
+    const std::string stateLog = world.home() + "/.local/state/valdrune/valdrune.log";
+    for (int run = 0; run < 2; ++run) {
+        auto options = LauncherOptions(world, exe);
+        options.withoutFileOverride = true;
+        ChildProcess launcher(options);
+        ASSERT_TRUE(WaitFor([&] { return Printed(launcher, kConsoleRunningLine); })) << launcher.Stderr();
+        launcher.Signal(SIGTERM);
+        EXPECT_EQ(launcher.Wait(), 0);
+        const std::string stderrText = launcher.Stderr();
+        EXPECT_EQ(stderrText.substr(0, stderrText.find('\n') + 1), "valdrune: the log is " + stateLog + "\n");
+    }
     EXPECT_FALSE(fs::exists(log));
     EXPECT_TRUE(fs::is_directory(world.clientDir()));
+    EXPECT_NE(ReadFile(stateLog).find("] Laucher Start\n"), std::string::npos);
+    EXPECT_NE(ReadFile(stateLog + ".1").find("] Laucher Start\n"), std::string::npos);
+    EXPECT_EQ(fs::status(world.home() + "/.local/state/valdrune").permissions(), fs::perms::owner_all);
 }
 
 TEST_F(LauncherProcess, FolderFailuresShowTheCodeAndEndWithMinusOne) {
