@@ -34,6 +34,10 @@ std::string GameExecutable(const std::string& clientDir) { return fmt::sprintf("
 
 std::string GameWorkingDir(const std::string& clientDir) { return fmt::sprintf("%s/zavo", clientDir); }
 
+std::string WebsiteData(const std::string& dataDir) { return fmt::sprintf("%s/webkit/data", dataDir); }
+
+std::string WebsiteCache(const std::string& dataDir) { return fmt::sprintf("%s/webkit/cache", dataDir); }
+
 std::string StartMenuFolder(const std::string& startMenuDir) {
     return fmt::sprintf("%s/Apps/%s", startMenuDir, kDitchName);
 }
@@ -47,6 +51,12 @@ std::string ShortcutFile(const std::string& folder, const std::string& shortcutN
 }
 
 std::string UninstallShortcutName() { return fmt::sprintf("%s-卸载", kGameTitle); }
+
+std::string IconTheme(const std::string& dataHome) { return fmt::sprintf("%s/icons/hicolor", dataHome); }
+
+std::string IconFile(const std::string& theme, std::string_view size) {
+    return fmt::sprintf("%s/%s/apps/%s.%s", theme, size, kIconName, size == "scalable" ? "svg" : "png");
+}
 
 std::string LogFile(const std::string& exeFolder, const std::string& appName) {
     return fmt::sprintf("%s/%s.log", exeFolder, appName);

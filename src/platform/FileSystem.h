@@ -52,6 +52,12 @@ std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path);
 // kErrorPathNotFound (3) for a symbolic link or a file, which are no folders.
 std::uint32_t RemoveDirectory(const std::string& path);
 
+// Sets a folder's modification time to now (as `touch` does); 0 or a Windows error number.
+std::uint32_t TouchFolder(const std::string& path);
+
+// Modification time of a regular file in nanoseconds since the epoch; nullopt for anything else.
+std::optional<std::int64_t> FileModifiedTime(const std::string& path);
+
 // Size in bytes of a file; nullopt when it cannot be examined.
 std::optional<std::int64_t> FileSize(const std::string& path);
 

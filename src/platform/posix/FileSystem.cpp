@@ -245,6 +245,21 @@ std::uint32_t RemoveDirectory(const std::string& path) {
     return LastError(/*missingIsPath=*/true);
 }
 
+std::uint32_t TouchFolder(const std::string& path) {
+    if (path.empty()) {
+        return kErrorPathNotFound;
+    }
+    return ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0) == 0 ? kErrorSuccess : LastError(true);
+}
+
+std::optional<std::int64_t> FileModifiedTime(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+}
+
 std::optional<std::int64_t> FileSize(const std::string& path) {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0) {
