@@ -362,4 +362,9 @@ TEST_F(LauncherPage, LoginFromThePageStartsTheGameThenTheLauncherHidesWaitsAndEx
               "downloadVersion=1.0.0.1\noffset=" + std::to_string(package.size()) +
                   "\ntotalSize=" + std::to_string(package.size()) + "\n");
     EXPECT_EQ(ReadFile(gameDir + "/zavo-launches.txt"), std::to_string(game.pid) + "\n");  // started once
+    // The page engine kept its stores below the data folder, which the uninstall removes whole,
+    // and none in the folders it would pick for a program named Valdrune.
+    EXPECT_TRUE(fs::is_directory(world.dataDir() + "/webkit/data"));
+    EXPECT_FALSE(fs::exists(world.dataHome() + "/Valdrune"));
+    EXPECT_FALSE(fs::exists(world.home() + "/.cache/Valdrune"));
 }
