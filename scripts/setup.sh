@@ -12,6 +12,8 @@ packages=(
     # tests, demo server, benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
     xvfb xauth xdotool x11-utils fonts-noto-cjk curl unzip zip
+    # the Debian package (cpack: dpkg-shlibdeps, file) and the checks of desktop entries and metainfo
+    dpkg-dev file desktop-file-utils appstream
 )
 
 missing=()

@@ -25,7 +25,7 @@ std::optional<std::string> ReadFileStart(const std::string& path, std::size_t ma
 // private stores). 0 when the folder exists afterwards.
 std::uint32_t CreateDirectoryTree(const std::string& path);
 
-// CopyFileW replacing an existing target: the bytes and the permission bits. Copying onto the
+// CopyFileW replacing an existing target: the bytes, the permission bits and the modification time. Copying onto the
 // source itself, or onto a running executable, fails with kErrorSharingViolation (32) and
 // leaves the target as it was.
 std::uint32_t CopyFile(const std::string& from, const std::string& to);

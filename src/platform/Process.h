@@ -27,6 +27,10 @@ struct StartedProcess {
 // Safe from any thread.
 StartedProcess StartProcess(const ProcessStart& start);
 
+// Runs program in place of this process (execv) with argv and the same environment. Returns
+// only when that fails, with the Windows error number.
+std::uint32_t ReplaceProcess(const std::string& program, const std::vector<std::string>& argv);
+
 // Blocks until the child pid has ended and reaps it. Its exit code, 128 + the signal number
 // when a signal ended it, or -1 when pid is not a child of this process.
 int WaitForProcess(int pid);

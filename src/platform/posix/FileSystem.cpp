@@ -176,7 +176,11 @@ std::uint32_t CopyFile(const std::string& from, const std::string& to) {
     if (out.get() < 0) {
         return LastError(true);
     }
-    if (!CopyContent(in.get(), out.get(), source.st_size) || ::fchmod(out.get(), source.st_mode & 07777) != 0) {
+    // The copy keeps the source's modification time, as CopyFileW does: it tells which build a
+    // copy came from.
+    const timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
+    if (!CopyContent(in.get(), out.get(), source.st_size) || ::fchmod(out.get(), source.st_mode & 07777) != 0 ||
+        ::futimens(out.get(), times) != 0) {
         const std::uint32_t error = LastError();
         ::unlink(to.c_str());  // no half copy stays behind under the target's name
         return error;
