@@ -48,17 +48,13 @@ std::set<std::string> Listing(const std::string& folder) {
     return paths;
 }
 
-// The picture size a PNG file states in its header, as "WxH".
+// The "WxH" a PNG file states in its header (sizes below 65536).
 std::string PngSize(const std::string& path) {
-    const std::string bytes = ReadFile(path);
-    if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0) {
-        return "not a PNG";
-    }
-    const auto number = [&](size_t at) {
-        return (static_cast<unsigned char>(bytes[at]) << 24) | (static_cast<unsigned char>(bytes[at + 1]) << 16) |
-               (static_cast<unsigned char>(bytes[at + 2]) << 8) | static_cast<unsigned char>(bytes[at + 3]);
+    const std::string b = ReadFile(path);
+    const auto at = [&](size_t i) {
+        return b.size() < 24 ? 0 : static_cast<unsigned char>(b[i]) << 8 | static_cast<unsigned char>(b[i + 1]);
     };
-    return std::to_string(number(16)) + "x" + std::to_string(number(20));
+    return std::to_string(at(18)) + "x" + std::to_string(at(22));
 }
 
 bool KeyExists(platform::RegistryHive hive, const std::string& path) {

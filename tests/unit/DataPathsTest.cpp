@@ -6,7 +6,6 @@
 #include "ChildProcess.h"
 #include "TempHome.h"
 #include "core/DataPaths.h"
-#include "core/LauncherUpgrade.h"
 #include "core/ProductConstants.h"
 #include "platform/Env.h"
 
@@ -90,26 +89,4 @@ TEST(DataPaths, RefusedCreationReportsTheCodeAndStopsBeforeTheClientFolder) {
     MakeDirs(world.dataDir());
     ::chmod(world.dataDir().c_str(), 0600);
     EXPECT_EQ(CreateDataFolders({world.dataDir(), world.clientDir()}), 5u);
-}
-
-// After a package upgrade the shortcuts still start the old copy in the data folder.
-TEST(LauncherUpgrade, OnlyTheCopyHandsOverAndOnlyToAStrictlyNewerInstalledLauncher) {
-    TempDir dir;
-    const std::string copy = dir.path() + "/Valdrune";
-    const std::string installed = dir.path() + "/installed";
-    WriteFile(copy, "old");
-    WriteFile(installed, "new");
-    const auto now = fs::last_write_time(copy);
-    const std::vector<std::string> places = {dir.path() + "/missing", installed};
-
-    fs::last_write_time(installed, now + std::chrono::seconds(1));
-    EXPECT_EQ(NewerInstalledLauncher(copy, copy, places), installed);
-    EXPECT_EQ(NewerInstalledLauncher(installed, copy, places), std::nullopt);  // the installed one itself
-    EXPECT_EQ(NewerInstalledLauncher(dir.path() + "/elsewhere", copy, places), std::nullopt);
-    EXPECT_EQ(NewerInstalledLauncher(copy, "", places), std::nullopt);  // no data home: no copy
-
-    fs::last_write_time(installed, now);  // the copy came from it: nothing to do, and no loop
-    EXPECT_EQ(NewerInstalledLauncher(copy, copy, places), std::nullopt);
-    fs::last_write_time(installed, now - std::chrono::seconds(1));
-    EXPECT_EQ(NewerInstalledLauncher(copy, copy, places), std::nullopt);
 }
