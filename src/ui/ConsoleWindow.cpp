@@ -1,6 +1,8 @@
 #include "ui/ConsoleWindow.h"
 
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <mutex>
@@ -44,9 +46,26 @@ sigset_t CloseSignals() {
     return set;
 }
 
+// The thread that blocked the close signals and takes them; set before the handler is installed.
+pid_t g_closingThread = 0;
+
+// A library may start a thread before main (the page engine's script runtime does), with the
+// close signals open; the kernel may hand a close signal to it, whose default action would end
+// the process on the spot. This handler passes it on to the thread that waits for it instead.
+void PassOnToClosingThread(int signal) {
+    ::syscall(SYS_tgkill, ::getpid(), g_closingThread, signal);
+}
+
 }  // namespace
 
 void BlockCloseSignals() {
+    g_closingThread = static_cast<pid_t>(::syscall(SYS_gettid));
+    struct sigaction action {};
+    action.sa_handler = &PassOnToClosingThread;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
     const sigset_t set = CloseSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -76,6 +78,25 @@ TEST_F(LauncherProcess, AProcessNamedZavoExeRefusesTheStartButOtherLetterCaseDoe
     EXPECT_NE(text.find("[INFO][CWebApp::InitApplication::"), std::string::npos);
     EXPECT_EQ(text.find("Laucher Start"), std::string::npos);
     EXPECT_NE(ReadFile(log + ".1").find("] Laucher Start\n"), std::string::npos);
+}
+
+// The page engine's script runtime starts a thread before main, with the close signals open.
+TEST_F(LauncherProcess, ASigtermThatLandsOnALibrarysThreadStillClosesItAsTheCloseButtonDoes) {
+    ChildProcess launcher(LauncherOptions(world, exe));
+    ASSERT_TRUE(WaitFor([&] { return Printed(launcher, kConsoleRunningLine); })) << launcher.Stderr();
+    const std::string tasks = "/proc/" + std::to_string(launcher.pid()) + "/task";
+    pid_t open = 0;
+    for (const auto& task : fs::directory_iterator(tasks)) {
+        const std::string status = ReadFile(task.path().string() + "/status");
+        const auto blocked = std::stoull(status.substr(status.find("SigBlk:") + 7), nullptr, 16);
+        if ((blocked & (1ull << (SIGTERM - 1))) == 0 && task.path().filename() != std::to_string(launcher.pid())) {
+            open = std::stoi(task.path().filename());
+        }
+    }
+    ASSERT_NE(open, 0) << "no thread with SIGTERM open: nothing to check";
+    ::syscall(SYS_tgkill, launcher.pid(), open, SIGTERM);
+    EXPECT_EQ(launcher.Wait(), 0);
+    EXPECT_NE(ReadFile(log).find("] Laucher Stop\n"), std::string::npos);
 }
 
 TEST_F(LauncherProcess, AFolderWithBlanksAndNonAsciiLettersHoldsTheLogBesideTheExecutable) {
