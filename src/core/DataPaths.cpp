@@ -37,6 +37,7 @@ std::string GameWorkingDir(const std::string& clientDir) { return fmt::sprintf("
 std::string WebsiteData(const std::string& dataDir) { return fmt::sprintf("%s/webkit/data", dataDir); }
 
 std::string WebsiteCache(const std::string& dataDir) { return fmt::sprintf("%s/webkit/cache", dataDir); }
+std::string WinePrefix(const std::string& dataDir) { return fmt::sprintf("%s/wine", dataDir); }
 
 std::string StartMenuFolder(const std::string& startMenuDir) {
     return fmt::sprintf("%s/Apps/%s", startMenuDir, kDitchName);

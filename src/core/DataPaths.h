@@ -36,6 +36,8 @@ std::string GameWorkingDir(const std::string& clientDir);
 // The page engine's stores: "<data>/webkit/data" and "<data>/webkit/cache".
 std::string WebsiteData(const std::string& dataDir);
 std::string WebsiteCache(const std::string& dataDir);
+// The Wine prefix a Windows game client runs in: the launcher's own, removed with the data folder.
+std::string WinePrefix(const std::string& dataDir);
 std::string StartMenuFolder(const std::string& startMenuDir);
 std::string DesktopShortcut(const std::string& desktopDir);
 std::string ShortcutFile(const std::string& folder, const std::string& shortcutName);

@@ -14,6 +14,7 @@
 #include "platform/FileSystem.h"
 #include "platform/MessageBox.h"
 #include "platform/Registry.h"
+#include "platform/Wine.h"
 
 namespace {
 
@@ -111,6 +112,7 @@ void CWebApp::UnInstall() {
     RemoveStateFolderLog();
 
     if (MayDeleteWhole(m_strDataDir) && m_seams.deleteDataFolderAfterExit) {
+        platform::EndWineServer(DataPaths::WinePrefix(m_strDataDir));  // Wine must not keep the prefix's files open
         m_seams.deleteDataFolderAfterExit(m_strDataDir);
     }
     Reports().Log("game unintall success");
