@@ -12,11 +12,13 @@ packages=(
     # tests, demo server, benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
     xvfb xauth xdotool x11-utils fonts-noto-cjk curl unzip zip
+    # the Debian package (cpack: dpkg-shlibdeps, file) and the checks of desktop entries and metainfo
+    dpkg-dev file desktop-file-utils appstream
     # the Windows game client through Wine, with the fonts its windows draw text in, the Windows
     # builds of the sample game and of the launcher's libraries and tests (64-bit Wine only: the
     # i386 architecture is never enabled)
     wine wine64 fonts-wine g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
-    googletest dpkg-dev
+    googletest
 )
 
 # The Windows build compiles libzip from Debian's source package, kept outside the repository.

@@ -15,7 +15,13 @@
 #include "bridge/ScriptCalls.h"
 #include "core/CWebApp.h"
 #include "core/CrashDumpFilter.h"
+#include "core/DataPaths.h"
+#include "core/LauncherUpgrade.h"
+#include "core/Logger.h"
+#include "platform/Env.h"
+#include "platform/Executable.h"
 #include "platform/MessageBox.h"
+#include "platform/Process.h"
 #include "telemetry/BrowserInfo.h"
 #include "telemetry/ReportingSession.h"
 #include "ui/CWebBrowserHelper.h"
@@ -114,9 +120,19 @@ void RunWindow(CImpIDispatch& dispatch) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    BlockCloseSignals();
     // The whole command line goes on to the game, so keep it before GTK takes its options out.
     std::vector<std::string> args(argv, argv + argc);
+    // A copy older than the installed launcher (a package upgrade since) lets that one start in
+    // its place, before either has touched anything.
+    if (const auto newer = NewerInstalledLauncher(platform::ExecutablePath(),
+                                                  DataPaths::LauncherCopy(DataPaths::DataDir(platform::DataHome())),
+                                                  InstalledLauncherPaths())) {
+        platform::ReplaceProcess(*newer, args);  // returns only when it failed: the copy runs on
+    }
+    // The log opens before anything else can write to stderr: when it has to live in the state
+    // folder, the first line there says so.
+    Logger::GetInstance();
+    BlockCloseSignals();
 
     window_identity::Prepare();
     std::unique_ptr<GtkMessagePresenter> boxes;

@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <fstream>
@@ -237,6 +238,12 @@ public:
     std::uint32_t error() const { return m_error; }
     Hive& hive() { return m_hive; }
     std::uint32_t Save() { return ReplaceFileContent(m_file, Serialize(m_hive), 0600); }
+    // Removes the hive's file and its lock while the lock is held: a writer that waited for it
+    // writes both anew, so no change is lost.
+    void Remove() {
+        ::unlink(m_file.c_str());
+        ::unlink((m_file + ".lock").c_str());
+    }
 
 private:
     std::string m_file;
@@ -388,5 +395,26 @@ std::uint32_t RegDeleteKey(RegistryHive hive, const std::string& subKey) {
 }
 
 void RegCloseKey(RegistryKey& key) { key = RegistryKey{}; }
+
+void RemoveRegistryStoreIfEmpty() {
+    const auto user = RegistryHiveFile(RegistryHive::CurrentUser);
+    if (!user) {
+        return;
+    }
+    const std::string folder = user->substr(0, user->rfind('/'));
+    if (!PathExists(folder)) {
+        return;
+    }
+    for (const auto which : {RegistryHive::CurrentUser, RegistryHive::ClassesRoot}) {
+        HiveSession session(which, true);
+        const bool holdsValues = std::ranges::any_of(
+            session.hive(), [](const auto& entry) { return !entry.second.values.empty(); });
+        if (session.error() == 0 && !holdsValues) {
+            session.Remove();
+        }
+    }
+    RemoveDirectory(folder);
+    RemoveDirectory(folder.substr(0, folder.rfind('/')));
+}
 
 }  // namespace platform
