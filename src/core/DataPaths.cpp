@@ -99,9 +99,9 @@ std::uint32_t CreateDataFolders(const DataFolders& folders) {
     if (!platform::PathExists(folders.dataDir)) {
         // A fresh account may have no data home yet (Windows always has its drive root): make
         // it with its missing parents, private as the XDG base directory rules ask.
-        const size_t slash = folders.dataDir.rfind('/');
-        const std::string dataHome = slash == 0 ? "/" : folders.dataDir.substr(0, slash);
-        if (!platform::PathExists(dataHome)) {
+        const size_t slash = folders.dataDir.rfind(kPathSeparator);
+        const std::string dataHome = slash == 0 ? std::string(1, kPathSeparator) : folders.dataDir.substr(0, slash);
+        if (slash != std::string::npos && !platform::PathExists(dataHome)) {
             if (const auto code = platform::CreateDirectoryTree(dataHome)) {
                 return code;
             }
