@@ -71,6 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& entry : fs::directory_iterator(outer)) {
         fuzzing::Check(entry.path().filename() == "data", "unpacking wrote outside the data folder");
     }
+    // Beside the client folder only the package itself may be left.
+    for (const auto& entry : fs::directory_iterator(settings.dataDir)) {
+        fuzzing::Check(entry.path() == settings.clientDir || entry.path() == package,
+                       "unpacking left something in the data folder outside the client folder");
+    }
     CheckNoLinks(settings.dataDir);
     fuzzing::EmptyFolder(outer);
     return 0;
