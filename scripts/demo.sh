@@ -8,8 +8,18 @@
 #
 # Without a display ($DISPLAY unset) it runs under an Xvfb of its own, logs in by itself and
 # saves a screenshot of each stage under build/demo/screenshots/.
+#
+# --windows-game: the package carries the sample game built as a Windows program instead, as the
+# real client is one; the launcher makes its Wine prefix once the client is ready (some seconds,
+# "正在准备游戏运行环境...") and runs the game through Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+game=build/default/sample-game/zavo.exe
+case ${1:-} in
+    "") ;;
+    --windows-game) game=build/default/sample-game-windows/zavo.exe ;;
+    *) echo "usage: scripts/demo.sh [--windows-game]" >&2; exit 2 ;;
+esac
 scripts/build.sh
 
 demo=$PWD/build/demo
@@ -27,7 +37,7 @@ chmod 700 "$demo/runtime"
 
 # The game package: the sample game, which shows its window for a few seconds, and some data;
 # every folder listed before its files.
-cp build/default/sample-game/zavo.exe "$demo/package/zavo/"
+cp "$game" "$demo/package/zavo/"
 printf 'Valdrune demo world\n' >"$demo/package/zavo/data/world.txt"
 printf 'window=1\nwait=5\n' >"$demo/package/zavo/zavo.cfg"
 (cd "$demo/package" && zip -q -r "$demo/server/files/zavo.zip" zavo)
@@ -50,6 +60,10 @@ cleanup() {
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
+    # Wine's server and background programs of the demo's prefix, if the Windows game ran.
+    if [[ -d $demo/home/.local/share/zavo-drevoline/wine ]] && command -v wineserver >/dev/null; then
+        WINEPREFIX=$demo/home/.local/share/zavo-drevoline/wine wineserver -k </dev/null >/dev/null 2>&1 || true
+    fi
 }
 trap cleanup EXIT
 

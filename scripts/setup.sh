@@ -14,6 +14,10 @@ packages=(
     # tests, demo server, benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
     xvfb xauth xdotool x11-utils fonts-noto-cjk curl unzip zip
+    # the Windows game client through Wine, with the fonts its windows draw text in (64-bit only:
+    # the i386 architecture is never enabled),
+    # and the Windows build of the sample game
+    wine wine64 fonts-wine g++-mingw-w64-x86-64-posix
 )
 
 missing=()

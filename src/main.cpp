@@ -30,13 +30,20 @@
 namespace {
 
 // What the game launch does to the window, through the link that stays safe to use from any
-// thread (the launch runs on whichever thread completed login and readiness). Weak: the window
-// owns its link, and a window that is gone has nothing left to hide or end.
+// thread (the launch runs on whichever thread completed login and readiness; the status text
+// while Wine's prefix is made comes from the update worker). Weak: the window owns its link,
+// and a window that is gone has nothing left to hide or end.
 class WindowForLaunch final : public LaunchWindow {
 public:
     void HideMainWindow() override {
         if (auto link = m_link.lock()) {
             link->ShowWindow(false);
+        }
+    }
+    void ShowStatus(const std::string& text) override {
+        if (auto link = m_link.lock()) {
+            link->ShowProgress(text, "", 0, 0);
+            link->ShowMessageState();
         }
     }
     void Cancel() override {

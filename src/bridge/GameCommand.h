@@ -29,6 +29,8 @@ struct GameCommand {
     std::string program;     // <client>/zavo/zavo.exe
     std::string workingDir;  // <client>/zavo
     std::vector<std::string> argv;
+    std::optional<std::vector<std::string>> environment;  // nullopt: the launcher's own
+    bool silent = false;                                   // the program's output discarded
 };
 
 // The launcher's own argv, then "--parameters=<login data>", "--plat_extra=<custom parameters>"

@@ -5,6 +5,8 @@
 #include <fmt/printf.h>
 
 #include "core/CWebApp.h"
+#include "core/DataPaths.h"
+#include "core/ProductConstants.h"
 #include "core/Logger.h"
 #include "core/Reports.h"
 #include "platform/Executable.h"
@@ -29,7 +31,10 @@ std::string FirstCharacters(const std::string& text, std::size_t limit) {
 class SystemProcesses final : public GameProcesses {
 public:
     platform::StartedProcess Start(const GameCommand& command) override {
-        return platform::StartProcess({command.program, command.argv, command.workingDir});
+        platform::ProcessStart start{command.program, command.argv, command.workingDir};
+        start.silent = command.silent;
+        start.environment = command.environment;
+        return platform::StartProcess(start);
     }
     void MaximizeWindow(int pid) override { platform::MaximizeFirstWindowOf(pid); }
     void WaitForExit(int pid) override { platform::WaitForProcess(pid); }  // the exit code is not used
@@ -46,13 +51,17 @@ LaunchSettings LaunchSettings::FromCurrentApp() {
     LaunchSettings settings;
     if (const CWebApp* app = CWebApp::Current()) {
         settings.clientDir = app->m_strClientDir;
+        settings.winePrefix = DataPaths::WinePrefix(app->m_strDataDir);
         settings.launcherArgv = app->Argv();
     }
     return settings;
 }
 
 LoginLaunch::LoginLaunch(LaunchSettings settings, LaunchWindow& window, GameProcesses& processes)
-    : m_settings(std::move(settings)), m_window(window), m_processes(processes) {}
+    : m_settings(std::move(settings)),
+      m_window(window),
+      m_processes(processes),
+      m_runtime(DataPaths::GameExecutable(m_settings.clientDir), m_settings.winePrefix) {}
 
 std::string LoginLaunch::JavascriptToCPLUSPLUS(const std::string& method, const std::string& parameters) {
     LOG_INFO("CWebCDlg::JavascriptToCPLUSPLUS",
@@ -87,7 +96,7 @@ void LoginLaunch::OnLoginResult(const std::string& text) {
     LOG_INFO(kFunction, "is logic suc!");
     m_bLogin = true;
     m_strLoginParam = std::move(login.loginData);
-    const bool launch = m_bReady && !m_bLaunchDecided;
+    const bool launch = m_bRunnable && !m_bLaunchDecided;
     m_bLaunchDecided = m_bLaunchDecided || launch;
     lock.unlock();
     if (launch) {
@@ -97,9 +106,17 @@ void LoginLaunch::OnLoginResult(const std::string& text) {
 
 void LoginLaunch::SetReady() {
     std::unique_lock lock(m_launchMutex);
+    const bool prepare = !m_bReady;  // the runtime is prepared once, by the first call
     m_bReady = true;
     LOG_INFO("CWebCDlg::SetReady", "is ready");
-    const bool launch = m_bLogin && !m_bLaunchDecided;
+    if (prepare) {
+        lock.unlock();
+        // Outside the lock: the first Wine prefix takes seconds, and a login meanwhile must return.
+        m_runtime.Prepare([this](const std::string& text) { m_window.ShowStatus(text); });
+        lock.lock();
+        m_bRunnable = true;
+    }
+    const bool launch = m_bRunnable && m_bLogin && !m_bLaunchDecided;
     m_bLaunchDecided = m_bLaunchDecided || launch;
     lock.unlock();
     if (launch) {
@@ -122,18 +139,29 @@ void LoginLaunch::LaunchGame() {
         return m_strLoginParam;
     }();
     const std::string customParameters = m_settings.customParameters ? m_settings.customParameters() : std::string();
-    const GameCommand command = BuildGameCommand(m_settings.clientDir, m_settings.launcherArgv, loginParam,
-                                                 customParameters, ReadLuaPath(m_settings.luaPathFile));
-    LOG_INFO(kFunction, command.program);
-    LOG_INFO(kFunction, command.workingDir);
+    const GameCommand game = BuildGameCommand(m_settings.clientDir, m_settings.launcherArgv, loginParam,
+                                              customParameters, ReadLuaPath(m_settings.luaPathFile));
+    const GameRuntime::Kind runtime = m_runtime.kind();
+    const GameCommand command = runtime == GameRuntime::Kind::Wine ? m_runtime.ThroughWine(game) : game;
+    LOG_INFO(kFunction, game.program);
+    LOG_INFO(kFunction, game.workingDir);
     LOG_INFO(kFunction, JoinCommandLine(command.argv));
     LOG_INFO(kFunction, "LaunchGame");
 
-    const platform::StartedProcess game = m_processes.Start(command);
-    if (!game) {
+    if (runtime == GameRuntime::Kind::NoWine) {
+        LOG_ERROR(kFunction, "the game is a Windows program and no wine was found (VALDRUNE_WINE, or wine on PATH)");
+    }
+    // Without Wine, or without the prefix it failed to make, the game cannot start at all.
+    const platform::StartedProcess started =
+        runtime == GameRuntime::Kind::NoWine || runtime == GameRuntime::Kind::NoPrefix ? platform::StartedProcess{}
+                                                                                       : m_processes.Start(command);
+    if (!started) {
         // The launch stays spent: the window stays as it is and no later call starts the game.
         Reports().Log("game start failed");
         LOG_INFO(kFunction, "LaunchGame Faild");
+        if (runtime == GameRuntime::Kind::NoWine) {
+            platform::MessageBox(kNoWineText, std::string(ProductConstants::kGameTitle), platform::kMbIconInformation);
+        }
         return;
     }
     Reports().Log("game start success");
@@ -143,9 +171,9 @@ void LoginLaunch::LaunchGame() {
     if (m_settings.firstInstall && m_settings.firstInstall()) {
         // One attempt only: a game whose window comes later keeps the state it opens with.
         std::this_thread::sleep_for(m_settings.maximizeDelay);
-        m_processes.MaximizeWindow(game.pid);
+        m_processes.MaximizeWindow(started.pid);
     }
-    m_processes.WaitForExit(game.pid);
+    m_processes.WaitForExit(started.pid);
 
     LOG_INFO(kFunction, "Exit Game");
     m_window.Cancel();

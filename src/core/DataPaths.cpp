@@ -34,6 +34,8 @@ std::string GameExecutable(const std::string& clientDir) { return fmt::sprintf("
 
 std::string GameWorkingDir(const std::string& clientDir) { return fmt::sprintf("%s/zavo", clientDir); }
 
+std::string WinePrefix(const std::string& dataDir) { return fmt::sprintf("%s/wine", dataDir); }
+
 std::string StartMenuFolder(const std::string& startMenuDir) {
     return fmt::sprintf("%s/Apps/%s", startMenuDir, kDitchName);
 }

@@ -28,6 +28,8 @@ std::string LauncherCopy(const std::string& dataDir);
 std::string UninstallCommand(const std::string& dataDir);
 std::string GameExecutable(const std::string& clientDir);
 std::string GameWorkingDir(const std::string& clientDir);
+// The Wine prefix a Windows game client runs in: the launcher's own, removed with the data folder.
+std::string WinePrefix(const std::string& dataDir);
 std::string StartMenuFolder(const std::string& startMenuDir);
 std::string DesktopShortcut(const std::string& desktopDir);
 std::string ShortcutFile(const std::string& folder, const std::string& shortcutName);

@@ -12,6 +12,7 @@
 #include "platform/Env.h"
 #include "platform/FileSystem.h"
 #include "platform/MessageBox.h"
+#include "platform/Wine.h"
 
 namespace {
 
@@ -79,6 +80,7 @@ void CWebApp::UnInstall() {
     Logger::GetInstance().Close();
 
     if (MayDeleteWhole(m_strDataDir) && m_seams.deleteDataFolderAfterExit) {
+        platform::EndWineServer(DataPaths::WinePrefix(m_strDataDir));  // Wine must not keep the prefix's files open
         m_seams.deleteDataFolderAfterExit(m_strDataDir);
     }
     Reports().Log("game unintall success");

@@ -2,6 +2,7 @@
 // Starting another program and waiting for it to end (the Windows process creation and wait).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@ struct ProcessStart {
     std::string workingDir;         // empty: the caller's
     int stdinFd = -1;               // the child's stdin; -1: /dev/null
     bool silent = false;            // stdout and stderr to /dev/null instead of the caller's
+    // The child's whole environment, "NAME=value" each; nullopt: the caller's.
+    std::optional<std::vector<std::string>> environment = std::nullopt;
 };
 
 struct StartedProcess {
@@ -21,10 +24,10 @@ struct StartedProcess {
     explicit operator bool() const { return pid > 0; }
 };
 
-// Starts program as a new session leader with the caller's environment. It starts clean of the
-// caller's state: stdin from /dev/null (or stdinFd), stdout and stderr shared (or silenced),
-// every other descriptor closed, no signal blocked and every signal at its default action.
-// Safe from any thread.
+// Starts program as a new session leader with the caller's environment (or the one given). It
+// starts clean of the caller's state: stdin from /dev/null (or stdinFd), stdout and stderr
+// shared (or silenced), every other descriptor closed, no signal blocked and every signal at its
+// default action. Safe from any thread.
 StartedProcess StartProcess(const ProcessStart& start);
 
 // Blocks until the child pid has ended and reaps it. Its exit code, 128 + the signal number

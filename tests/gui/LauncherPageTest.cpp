@@ -23,6 +23,7 @@
 #include "LogEntries.h"
 #include "OperatorServer.h"
 #include "TempHome.h"
+#include "WineSupport.h"
 #include "ZipBuilder.h"
 
 using namespace gui_testing;
@@ -103,8 +104,9 @@ class LauncherPage : public ::testing::Test {
 
     ~LauncherPage() override {
         // The game runs in a session of its own: a failed test must not leave it behind, or
-        // every later launcher would refuse to start beside it.
-        const int pid = ReadSampleGameRecord(gameDir + "/zavo-launch.json").pid;
+        // every later launcher would refuse to start beside it. (Under Wine the game's record
+        // holds its Windows process id, which names no process here.)
+        const int pid = RunningGamePid(gameDir);
         if (pid > 0) {
             ::kill(pid, SIGKILL);
         }
@@ -112,13 +114,14 @@ class LauncherPage : public ::testing::Test {
 
     // Serves a configuration whose entry page is page, with the package (the sample game)
     // offered as version 1.0.0.1 at the main and the backup address. Answers the package.
-    std::string ServeClient(const std::string& page, const ZipBuilder& package = GamePackage()) {
+    std::string ServeClient(const std::string& page, const ZipBuilder& package = GamePackage(),
+                            const std::string& customParameters = "zone3 fast") {
         const std::string bytes = package.Bytes();
         WriteFile(server.FilesDir() + "/zavo.zip", bytes);
         const std::string url = server.PackageUrl();
-        server.SetConfig("EntryUrl=" + server.Url("/www/" + page) + "\nCustomParameters=zone3 fast\n" +
-                         "ClientVersion=1.0.0.1\nClientMiniUpdateVersion=1.0.0.1\nClientDownloadUrl=" + url +
-                         "\nClient32DownloadUrl=" + url + "\nClientDownloadUrl2=" + url + "\n");
+        server.SetConfig("EntryUrl=" + server.Url("/www/" + page) + "\nCustomParameters=" + customParameters +
+                         "\n" + "ClientVersion=1.0.0.1\nClientMiniUpdateVersion=1.0.0.1\nClientDownloadUrl=" +
+                         url + "\nClient32DownloadUrl=" + url + "\nClientDownloadUrl2=" + url + "\n");
         return bytes;
     }
 
@@ -361,5 +364,33 @@ TEST_F(LauncherPage, LoginFromThePageStartsTheGameThenTheLauncherHidesWaitsAndEx
     EXPECT_EQ(ReadFile(world.dataDir() + "/tempdownload.dat"),
               "downloadVersion=1.0.0.1\noffset=" + std::to_string(package.size()) +
                   "\ntotalSize=" + std::to_string(package.size()) + "\n");
+    EXPECT_EQ(ReadFile(gameDir + "/zavo-launches.txt"), std::to_string(game.pid) + "\n");  // started once
+}
+
+TEST_F(LauncherPage, LoginsFromThePageStartTheWindowsGameThroughWineOnceThenTheLauncherWaitsForItAndExits) {
+    ShareWarmWinePrefix(world.dataDir() + "/wine");
+    ServeClient("wine-login.html", GamePackage(WindowsSampleGameBytes()).File("zavo/zavo.cfg", "wait=300\n"),
+                "zone 7");
+    server.SetRule(kPackagePath, "stall-after=1000");  // not ready before the page has logged in twice
+    auto launcher = Start();
+    ASSERT_TRUE(WaitForWindow(*launcher)) << launcher->Stderr();
+    ASSERT_TRUE(WaitFor([&] { return ResultsOf("login").size() == 2; })) << Seen();
+    server.ClearRules();
+
+    SampleGameRecord game;
+    int pid = 0;
+    ASSERT_TRUE(WaitFor([&] { return (pid = RunningGameWithRecord(gameDir, game)) > 0; })) << ReadFile(log);
+    // As Windows would start it: its own path first, then the login data and "CustomParameters".
+    EXPECT_EQ(game.argv, (std::vector<std::string>{WindowsPath(gameDir + "/zavo.exe"),
+                                                   "--parameters=tok en&x", "--plat_extra=zone 7"}));
+    EXPECT_EQ(game.cwd, WindowsPath(gameDir));
+
+    EXPECT_TRUE(WaitFor([&] { return screen.FindWindow("Valdrune") == 0; }));
+    EXPECT_TRUE(launcher->Running());
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(launcher->Wait(), 0) << launcher->Stderr();
+    EXPECT_TRUE(ContainsInOrder(ReadFile(log), {"] is logic suc!\n", "] already login\n",
+                                                "] LaunchGame Succ\n", "] Exit Game\n", "] Laucher Stop\n"}))
+        << ReadFile(log);
     EXPECT_EQ(ReadFile(gameDir + "/zavo-launches.txt"), std::to_string(game.pid) + "\n");  // started once
 }

@@ -34,6 +34,7 @@ public:
     explicit ClosingWindow(std::function<void()> writeResumeRecord) : m_writeResumeRecord(std::move(writeResumeRecord)) {}
 
     void HideMainWindow() override { ++hidden; }
+    void ShowStatus(const std::string&) override {}
     void Cancel() override {
         LOG_INFO("CWebDlg::Cancel", "Laucher Stop");
         m_writeResumeRecord();

@@ -71,10 +71,10 @@ std::string ZipBuilder::Bytes() const {
 
 std::string SampleGameBytes() { return ReadFile(VALDRUNE_SAMPLE_GAME); }
 
-ZipBuilder GamePackage() {
+ZipBuilder GamePackage(const std::string& gameBytes) {
     ZipBuilder package;
     package.Directory("zavo/")
-        .File("zavo/zavo.exe", SampleGameBytes(), 0755)
+        .File("zavo/zavo.exe", gameBytes, 0755)
         .Directory("zavo/data/")
         .File("zavo/data/world.dat", std::string(100000, 'w') + "end of world")
         .File("zavo/data/读我.txt", "数据文件\n")

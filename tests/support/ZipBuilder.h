@@ -32,10 +32,10 @@ private:
     std::vector<Entry> m_entries;
 };
 
-// The game package as the operator ships it, built from the sample game: "zavo/",
-// "zavo/zavo.exe", "zavo/data/" with two data files, and "readme.txt".
-ZipBuilder GamePackage();
 // The sample game's executable bytes.
 std::string SampleGameBytes();
+// The game package as the operator ships it, built from the sample game (or the game given):
+// "zavo/", "zavo/zavo.exe", "zavo/data/" with two data files, and "readme.txt".
+ZipBuilder GamePackage(const std::string& gameBytes = SampleGameBytes());
 
 }  // namespace testing_support

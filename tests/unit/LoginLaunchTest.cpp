@@ -12,6 +12,7 @@
 #include "LogCapture.h"
 #include "RecordingReports.h"
 #include "TempHome.h"
+#include "WineSupport.h"
 #include "bridge/GameCommand.h"
 #include "bridge/LoginLaunch.h"
 #include "platform/Executable.h"
@@ -222,6 +223,25 @@ TEST_F(LoginLaunchTest, LoginAndReadinessAtTheSameMomentStartTheGameExactlyOnce)
         window.join();
         ASSERT_EQ(game.Steps(), (Strings{"start", "hide", "wait 4242", "cancel"})) << "round " << round;
     }
+}
+
+TEST_F(LoginLaunchTest, AWindowsGameWithoutWineFailsWithTheBoxAndTheLauncherStaysOpen) {
+    TempHome world;
+    world.Set("VALDRUNE_WINE", dir.path() + "/no-wine");
+    LaunchSettings settings = Settings();
+    settings.clientDir = world.clientDir();
+    settings.winePrefix = world.dataDir() + "/wine";
+    MakeDirs(world.clientDir() + "/zavo");
+    WriteFile(world.clientDir() + "/zavo/zavo.exe", WindowsSampleGameBytes());
+    LoginLaunch launch(settings, target, target);
+    launch.SetReady();
+    launch.OnLoginResult("true|abc");
+
+    EXPECT_TRUE(target.Steps().empty());  // nothing started, nothing hidden, nothing ended
+    EXPECT_EQ(boxes.Shown(), (std::vector<platform::MessageBoxRequest>{{kNoWineText, "Valdrune", 0x40}}));
+    EXPECT_EQ(reports.Entries(), (Strings{"event 9", "game start", "game start failed"}));
+    EXPECT_EQ(log.Messages("CWebCDlg::LaunchGame").back(), "LaunchGame Faild");
+    EXPECT_EQ(log.Entries().at(log.Entries().size() - 2).level, "ERROR");  // why, before the failure
 }
 
 TEST(LuaPathLine, ReadsAsTheSystemsTextModeLineReadingDoes) {

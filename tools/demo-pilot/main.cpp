@@ -30,6 +30,8 @@ namespace {
 // The launcher's window class, and the sample game's too: GTK names a program's windows after
 // its argv[0], and the game's is the launcher's path.
 constexpr const char* kWindowClass = "Valdrune";
+// The Windows sample game's windows under Wine, which names them after the executable.
+constexpr const char* kWineGameClass = "zavo.exe";
 constexpr const char* kDemoPassword = "valdrune";
 constexpr auto kStageDeadline = std::chrono::seconds(60);
 
@@ -123,6 +125,7 @@ public:
         unsigned long game = 0;
         if (!Await("the game, with the launcher hidden", [&] {
                 game = m_screen.FindWindow(kWindowClass);
+                game = game != 0 ? game : m_screen.FindWindow(kWineGameClass);
                 return !m_x.Viewable(window) && game != 0 && game != window;
             })) {
             return Fail();

@@ -60,15 +60,21 @@ StartedProcess StartProcess(const ProcessStart& start) {
     posix_spawnattr_setsigdefault(&setup.attributes, &all);
     posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-    std::vector<char*> argv;
-    argv.reserve(start.argv.size() + 1);
-    for (const auto& arg : start.argv) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
+    const auto pointers = [](const std::vector<std::string>& texts) {
+        std::vector<char*> array;
+        array.reserve(texts.size() + 1);
+        for (const auto& text : texts) {
+            array.push_back(const_cast<char*>(text.c_str()));
+        }
+        array.push_back(nullptr);
+        return array;
+    };
+    std::vector<char*> argv = pointers(start.argv);
+    std::vector<char*> envp = start.environment ? pointers(*start.environment) : std::vector<char*>();
 
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, start.program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
+    const int rc = ::posix_spawn(&pid, start.program.c_str(), &setup.actions, &setup.attributes, argv.data(),
+                                 start.environment ? envp.data() : environ);
     if (rc != 0) {
         return {-1, WinErrorFromErrno(rc)};
     }

@@ -1,5 +1,6 @@
 #pragma once
-// The main window and the game processes as a launch sees them, recording every step in order.
+// The main window and the game processes as a launch sees them, recording every step in order
+// (either may stand in alone, beside the real other).
 
 #include <chrono>
 #include <mutex>
@@ -29,6 +30,7 @@ public:
     }
     void WaitForExit(int pid) override { Step("wait " + std::to_string(pid)); }
     void HideMainWindow() override { Step("hide"); }
+    void ShowStatus(const std::string& text) override { Step("status " + text); }
     void Cancel() override { Step("cancel"); }
 
     void FailStart() { m_failStart = true; }
