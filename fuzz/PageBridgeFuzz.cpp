@@ -23,6 +23,7 @@ namespace {
 class CountingWindow final : public LaunchWindow {
 public:
     void HideMainWindow() override { ++hidden; }
+    void ShowStatus(const std::string&) override {}
     void Cancel() override { ++cancelled; }
     int hidden = 0;
     int cancelled = 0;
@@ -79,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CountingWindow window;
     CountingProcesses processes;
     LaunchSettings settings;
-    settings.clientDir = fuzzing::ScratchFolder();
+    settings.clientDir = fuzzing::ScratchFolder();  // holds no game: started as it is, never through Wine
+    settings.winePrefix = fuzzing::ScratchFolder() + "/wine";
     settings.launcherArgv = {"valdrune"};
     settings.customParameters = [] { return std::string("extra"); };
     settings.firstInstall = [] { return false; };
