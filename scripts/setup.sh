@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     # build
     g++ cmake ninja-build pkg-config
+    # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
+    clang-14 libfuzzer-14-dev libclang-rt-14-dev llvm-14
     # libraries
     libcurl4-openssl-dev libzip-dev zlib1g-dev libssl-dev libfmt-dev
     libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxcb1-dev

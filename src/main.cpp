@@ -35,20 +35,6 @@
 
 namespace {
 
-// The page's calls, as the page bridge hands them over, answered by the application's
-// automation object (m_pDispatch of the application).
-class DispatchAdapter final : public ScriptDispatcher {
-public:
-    explicit DispatchAdapter(CImpIDispatch& dispatch) : m_dispatch(dispatch) {}
-    int Lookup(const std::string& name) override { return LookUpScriptName(m_dispatch, name).value_or(-1); }
-    ScriptValue Invoke(int id, const std::vector<std::string>& args) override {
-        return InvokeScriptMember(m_dispatch, id, args);
-    }
-
-private:
-    CImpIDispatch& m_dispatch;
-};
-
 // What the game launch does to the window, through the link that stays safe to use from any
 // thread (the launch runs on whichever thread completed login and readiness; the status text
 // while Wine's prefix is made comes from the update worker). Weak: the window owns its link,
@@ -93,7 +79,7 @@ struct LaunchWiring {
 
 void RunWindow(CImpIDispatch& dispatch) {
     auto wiring = std::make_shared<LaunchWiring>();
-    DispatchAdapter adapter(dispatch);
+    AutomationScriptDispatcher adapter(dispatch);
     ScriptChannel channel(adapter);  // before the first page, which asks for it at once
     page_bridge::SetExtensionDataSource([&channel] { return channel.ExtensionData(); });
     dispatch.SetMainWindow(&wiring->bridge);

@@ -101,7 +101,7 @@ int CGameRemoteConfig::InitRemoteConfig(MainWindow* window) {
         ShowMessage(window, "更新失败,请检查网络,ErrorCode:102");
         return 0;
     }
-    ParseRemoteConfigDocument(body, m_mapRemoteConfig);
+    LoadRemoteConfig(body);
     curl.Reset();
 
     // The page loads while the rest of the update runs.
@@ -194,6 +194,10 @@ size_t CGameRemoteConfig::ConfigWriteCallback(char* data, size_t size, size_t co
     // The body is text: a chunk counts up to its first NUL byte.
     static_cast<std::string*>(userdata)->append(data, strnlen(data, bytes));
     return bytes;
+}
+
+void CGameRemoteConfig::LoadRemoteConfig(std::string_view document) {
+    ParseRemoteConfigDocument(document, m_mapRemoteConfig);
 }
 
 bool CGameRemoteConfig::FindConfigValue(const std::string& key, std::string& value) const {

@@ -11,10 +11,17 @@
 namespace platform {
 namespace {
 
-// A value of type string: backslash and line breaks are escaped.
+// A value of type string: backslash and line breaks are escaped, and so are blanks at its
+// start, which a reader would take for the blanks around "=" and drop.
 std::string EscapeValue(const std::string& text) {
     std::string out;
+    bool atStart = true;
     for (const char c : text) {
+        if (atStart && c == ' ') {
+            out += "\\s";
+            continue;
+        }
+        atStart = false;
         switch (c) {
             case '\\': out += "\\\\"; break;
             case '\n': out += "\\n"; break;
