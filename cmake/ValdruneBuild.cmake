@@ -15,6 +15,11 @@ if(VALDRUNE_SANITIZE)
     add_link_options(${VALDRUNE_SANITIZE_FLAGS})
 endif()
 
+if(VALDRUNE_FUZZ)
+    # Coverage feedback for libFuzzer in every library; the fuzz targets link its driver.
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 function(valdrune_target_defaults target)
     target_compile_options(${target} PRIVATE ${VALDRUNE_WARNINGS})
 endfunction()

@@ -6,17 +6,21 @@ set -euo pipefail
 packages=(
     # build
     g++ cmake ninja-build pkg-config
+    # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
+    clang-14 libfuzzer-14-dev libclang-rt-14-dev llvm-14
     # libraries
     libcurl4-openssl-dev libzip-dev zlib1g-dev libssl-dev libfmt-dev
     libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxcb1-dev
     # tests, demo server, benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
     xvfb xauth xdotool x11-utils fonts-noto-cjk curl unzip zip openssl
+    # the Debian package (cpack: dpkg-shlibdeps, file) and the checks of desktop entries and metainfo
+    dpkg-dev file desktop-file-utils appstream
     # the Windows game client through Wine, with the fonts its windows draw text in, the Windows
     # builds of the sample game and of the launcher's libraries and tests (64-bit Wine only: the
     # i386 architecture is never enabled)
     wine wine64 fonts-wine g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
-    googletest dpkg-dev
+    googletest
 )
 
 # The Windows build compiles libzip from Debian's source package, kept outside the repository.

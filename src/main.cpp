@@ -15,7 +15,13 @@
 #include "bridge/ScriptCalls.h"
 #include "core/CWebApp.h"
 #include "core/CrashDumpFilter.h"
+#include "core/DataPaths.h"
+#include "core/LauncherUpgrade.h"
+#include "core/Logger.h"
+#include "platform/Env.h"
+#include "platform/Executable.h"
 #include "platform/MessageBox.h"
+#include "platform/Process.h"
 #include "telemetry/BrowserInfo.h"
 #include "telemetry/ReportingSession.h"
 #include "ui/CWebBrowserHelper.h"
@@ -28,20 +34,6 @@
 #include "update/CGameRemoteConfig.h"
 
 namespace {
-
-// The page's calls, as the page bridge hands them over, answered by the application's
-// automation object (m_pDispatch of the application).
-class DispatchAdapter final : public ScriptDispatcher {
-public:
-    explicit DispatchAdapter(CImpIDispatch& dispatch) : m_dispatch(dispatch) {}
-    int Lookup(const std::string& name) override { return LookUpScriptName(m_dispatch, name).value_or(-1); }
-    ScriptValue Invoke(int id, const std::vector<std::string>& args) override {
-        return InvokeScriptMember(m_dispatch, id, args);
-    }
-
-private:
-    CImpIDispatch& m_dispatch;
-};
 
 // What the game launch does to the window, through the link that stays safe to use from any
 // thread (the launch runs on whichever thread completed login and readiness; the status text
@@ -87,7 +79,7 @@ struct LaunchWiring {
 
 void RunWindow(CImpIDispatch& dispatch) {
     auto wiring = std::make_shared<LaunchWiring>();
-    DispatchAdapter adapter(dispatch);
+    AutomationScriptDispatcher adapter(dispatch);
     ScriptChannel channel(adapter);  // before the first page, which asks for it at once
     page_bridge::SetExtensionDataSource([&channel] { return channel.ExtensionData(); });
     dispatch.SetMainWindow(&wiring->bridge);
@@ -114,9 +106,19 @@ void RunWindow(CImpIDispatch& dispatch) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    BlockCloseSignals();
     // The whole command line goes on to the game, so keep it before GTK takes its options out.
     std::vector<std::string> args(argv, argv + argc);
+    // A copy older than the installed launcher (a package upgrade since) lets that one start in
+    // its place, before either has touched anything.
+    if (const auto newer = NewerInstalledLauncher(platform::ExecutablePath(),
+                                                  DataPaths::LauncherCopy(DataPaths::DataDir(platform::DataHome())),
+                                                  InstalledLauncherPaths())) {
+        platform::ReplaceProcess(*newer, args);  // returns only when it failed: the copy runs on
+    }
+    // The log opens before anything else can write to stderr: when it has to live in the state
+    // folder, the first line there says so.
+    Logger::GetInstance();
+    BlockCloseSignals();
 
     window_identity::Prepare();
     std::unique_ptr<GtkMessagePresenter> boxes;

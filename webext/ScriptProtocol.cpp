@@ -258,4 +258,24 @@ std::optional<std::string> Answer(ScriptDispatcher& dispatcher, std::string_view
     return EncodeReply(Failure{"window.external: the launcher's answer is too long"});
 }
 
+ServerSession::Step ServerSession::AnswerNext() {
+    if (m_hungUp) {
+        return {Step::Kind::HangUp, "the page connection has been hung up on"};
+    }
+    auto request = m_reader.Next();
+    if (!request) {
+        if (!m_reader.Refused()) {
+            return {};
+        }
+        m_hungUp = true;
+        return {Step::Kind::HangUp, "hung up on a page connection that announced an oversized request"};
+    }
+    auto reply = Answer(m_dispatcher, *request);
+    if (!reply) {
+        m_hungUp = true;
+        return {Step::Kind::HangUp, "hung up on a page connection that sent a malformed request"};
+    }
+    return {Step::Kind::Send, std::move(*reply)};
+}
+
 }  // namespace ScriptWire

@@ -105,4 +105,29 @@ private:
 // which the only answer is hanging up. A value too long to send becomes a Failure.
 std::optional<std::string> Answer(ScriptDispatcher& dispatcher, std::string_view requestPayload);
 
+// The launcher's side of one web process's line, whatever the bytes that arrive: frames are cut
+// from them and each whole request is answered in turn, until the peer breaks the protocol and
+// the only answer left is hanging up. Knows nothing of sockets or main loops.
+class ServerSession {
+public:
+    explicit ServerSession(ScriptDispatcher& dispatcher) : m_dispatcher(dispatcher) {}
+
+    // Bytes as they came off the line, cut anywhere.
+    void Receive(std::string_view bytes) { m_reader.Append(bytes); }
+
+    struct Step {
+        enum class Kind { Wait, Send, HangUp } kind = Kind::Wait;
+        std::string text;  // Send: the whole reply frame; HangUp: why, for the log
+    };
+    // Answers the next whole request that has arrived (Send), or Wait while none has. HangUp
+    // for a malformed request or an oversized announcement, and for good after that. The
+    // dispatcher may run a nested main loop in here.
+    Step AnswerNext();
+
+private:
+    ScriptDispatcher& m_dispatcher;
+    FrameReader m_reader;
+    bool m_hungUp = false;
+};
+
 }  // namespace ScriptWire

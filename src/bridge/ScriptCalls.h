@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bridge/Automation.h"
+#include "webext/ScriptProtocol.h"
 
 // What a call gives back to the script: nothing (undefined), a string or a boolean.
 using ScriptValue = std::variant<std::monostate, std::string, bool>;
@@ -19,3 +20,17 @@ std::optional<automation::DISPID> LookUpScriptName(automation::IDispatch& object
 // as the automation convention has it) and converts the result.
 ScriptValue InvokeScriptMember(automation::IDispatch& object, automation::DISPID id,
                                const std::vector<std::string>& scriptArguments);
+
+// The page's calls as the page bridge hands them over, answered by an automation object (the
+// application's m_pDispatch), which must outlive it.
+class AutomationScriptDispatcher final : public ScriptDispatcher {
+public:
+    explicit AutomationScriptDispatcher(automation::IDispatch& object) : m_object(object) {}
+    int Lookup(const std::string& name) override { return LookUpScriptName(m_object, name).value_or(-1); }
+    ScriptValue Invoke(int id, const std::vector<std::string>& args) override {
+        return InvokeScriptMember(m_object, id, args);
+    }
+
+private:
+    automation::IDispatch& m_object;
+};

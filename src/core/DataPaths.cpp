@@ -37,6 +37,14 @@ std::string GameExecutable(const std::string& clientDir) { return fmt::sprintf("
 
 std::string GameWorkingDir(const std::string& clientDir) { return fmt::sprintf("%s%czavo", clientDir, kPathSeparator); }
 
+std::string WebsiteData(const std::string& dataDir) {
+    return fmt::sprintf("%s%cwebkit%cdata", dataDir, kPathSeparator, kPathSeparator);
+}
+
+std::string WebsiteCache(const std::string& dataDir) {
+    return fmt::sprintf("%s%cwebkit%ccache", dataDir, kPathSeparator, kPathSeparator);
+}
+
 std::string WinePrefix(const std::string& dataDir) { return fmt::sprintf("%s%cwine", dataDir, kPathSeparator); }
 
 std::string StartMenuFolder(const std::string& startMenuDir) {
@@ -53,9 +61,17 @@ std::string ShortcutFile(const std::string& folder, const std::string& shortcutN
 
 std::string UninstallShortcutName() { return fmt::sprintf("%s-卸载", kGameTitle); }
 
+std::string IconTheme(const std::string& dataHome) { return fmt::sprintf("%s/icons/hicolor", dataHome); }
+
+std::string IconFile(const std::string& theme, std::string_view size) {
+    return fmt::sprintf("%s/%s/apps/%s.%s", theme, size, kIconName, size == "scalable" ? "svg" : "png");
+}
+
 std::string LogFile(const std::string& exeFolder, const std::string& appName) {
     return fmt::sprintf("%s%c%s.log", exeFolder, kPathSeparator, appName);
 }
+
+std::string LogStateFolder(const std::string& stateHome) { return fmt::sprintf("%s/valdrune", stateHome); }
 
 std::string DumpPrefix(const std::string& dataDir, const std::string& appName) {
     return fmt::sprintf("%s%c%s", dataDir, kPathSeparator, appName);
@@ -83,9 +99,9 @@ std::uint32_t CreateDataFolders(const DataFolders& folders) {
     if (!platform::PathExists(folders.dataDir)) {
         // A fresh account may have no data home yet (Windows always has its drive root): make
         // it with its missing parents, private as the XDG base directory rules ask.
-        const size_t slash = folders.dataDir.rfind('/');
-        const std::string dataHome = slash == 0 ? "/" : folders.dataDir.substr(0, slash);
-        if (!platform::PathExists(dataHome)) {
+        const size_t slash = folders.dataDir.rfind(kPathSeparator);
+        const std::string dataHome = slash == 0 ? std::string(1, kPathSeparator) : folders.dataDir.substr(0, slash);
+        if (slash != std::string::npos && !platform::PathExists(dataHome)) {
             if (const auto code = platform::CreateDirectoryTree(dataHome)) {
                 return code;
             }

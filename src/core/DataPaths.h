@@ -20,6 +20,11 @@ inline constexpr std::string_view kShortcutExtension = platform::kShortcutSuffix
 // executable and travels with every copy of it.
 inline constexpr std::string_view kWebExtensionFile = "libvaldrune-webext.so";
 
+// The launcher's icon in the desktop's icon theme (also the name of its installed desktop entry
+// and of its AppStream file), and the theme's size folders it is installed in.
+inline constexpr std::string_view kIconName = "io.valdrune.Launcher";
+inline constexpr std::string_view kIconThemeSizes[] = {"48x48", "64x64", "128x128", "256x256", "scalable"};
+
 // "<data home>/zavo-drevoline" (Windows: C:\zavo-drevoline, the data home being drive C:), or
 // empty when the data home cannot be determined.
 std::string DataDir(const std::optional<std::string>& dataHome);
@@ -32,13 +37,22 @@ std::string LauncherCopy(const std::string& dataDir);
 std::string UninstallCommand(const std::string& dataDir);
 std::string GameExecutable(const std::string& clientDir);
 std::string GameWorkingDir(const std::string& clientDir);
+// The page engine's stores: "<data>/webkit/data" and "<data>/webkit/cache".
+std::string WebsiteData(const std::string& dataDir);
+std::string WebsiteCache(const std::string& dataDir);
 // The Wine prefix a Windows game client runs in: the launcher's own, removed with the data folder.
 std::string WinePrefix(const std::string& dataDir);
 std::string StartMenuFolder(const std::string& startMenuDir);
 std::string DesktopShortcut(const std::string& desktopDir);
 std::string ShortcutFile(const std::string& folder, const std::string& shortcutName);
 std::string UninstallShortcutName();
+// "<data home>/icons/hicolor", the theme every desktop falls back to.
+std::string IconTheme(const std::string& dataHome);
+// "<theme>/<size>/apps/io.valdrune.Launcher.png" (".svg" for "scalable").
+std::string IconFile(const std::string& theme, std::string_view size);
 std::string LogFile(const std::string& exeFolder, const std::string& appName);
+// Where the log goes when the executable's folder cannot be written: "<state home>/valdrune".
+std::string LogStateFolder(const std::string& stateHome);
 std::string DumpPrefix(const std::string& dataDir, const std::string& appName);
 std::string MutexName();
 

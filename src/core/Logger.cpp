@@ -1,12 +1,17 @@
 #include "core/Logger.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 
 #include <fmt/printf.h>
 
 #include "core/DataPaths.h"
 #include "platform/Clock.h"
+#include "platform/Env.h"
+#include "platform/ErrorCodes.h"
 #include "platform/Executable.h"
+#include "platform/FileSystem.h"
 
 namespace {
 
@@ -28,29 +33,71 @@ Logger& Logger::GetInstance() {
     }
     // Never destroyed: the update worker may still be logging while the process exits, and
     // lines are written straight through, so there is nothing to flush at exit.
-    static Logger* instance = new Logger([] {
+    static Logger* instance = [] {
+        auto* log = new Logger(&SystemLocalTime);
         const std::string exe = platform::ExecutablePath();
-        return exe.empty() ? std::string()
-                           : DataPaths::LogFile(platform::FolderOf(exe), platform::BaseNameWithoutExtension(exe));
-    }());
+        if (exe.empty()) {
+            return log;
+        }
+        const std::string name = platform::BaseNameWithoutExtension(exe);
+        if (log->Open(DataPaths::LogFile(platform::FolderOf(exe), name)) != Opening::NotWritable) {
+            return log;
+        }
+        // Installed system-wide the program's folder is read-only; the player's state folder
+        // takes the log then, and stderr tells support where to look.
+        if (const auto state = platform::StateHome()) {
+            const std::string folder = DataPaths::LogStateFolder(*state);
+            const std::string path = DataPaths::LogFile(folder, name);
+            if (platform::CreateDirectoryTree(folder) == 0 && log->Open(path) == Opening::Opened) {
+                std::fprintf(stderr, "%s: the log is %s\n", name.c_str(), path.c_str());
+            }
+        }
+        return log;
+    }();
     return *instance;
 }
 
-// A second launcher started beside a running one must not empty the first one's log.
-Logger::Logger(const std::string& path, LocalTimeSource clock)
-    : m_file(path, platform::File::Mode::Exclusive), m_clock(clock) {}
+Logger::Logger(const std::string& path, LocalTimeSource clock) : m_clock(clock) { Open(path); }
 
 Logger::~Logger() { Close(); }
 
-void Logger::Write(std::string_view message, std::string_view function, int line, std::string_view level) {
+Logger::Opening Logger::Open(const std::string& path) {
     std::lock_guard lock(m_mutex);
-    if (!m_file.IsOpen()) {
+    if (path.empty()) {
+        return Opening::NotWritable;
+    }
+    // A second launcher started beside a running one must not touch the first one's log; the
+    // previous run's lines are kept as "<path>.1".
+    m_file = platform::File(path, platform::File::Mode::Exclusive);
+    if (m_file.IsOpen()) {
+        return Opening::Opened;
+    }
+    switch (m_file.Error()) {
+        case platform::kErrorSharingViolation: return Opening::InUse;
+        case platform::kErrorAccessDenied:
+        case platform::kErrorWriteProtect: return Opening::NotWritable;
+        default: return Opening::Failed;
+    }
+}
+
+void Logger::Write(std::string_view message, std::string_view function, int line, std::string_view level) {
+    std::string text = FormatLine(m_clock(), level, function, line, message);
+    std::lock_guard lock(m_mutex);
+    if (!m_file.IsOpen() || m_full) {
         return;
+    }
+    // The notice that ends the run's share fits in what the share keeps back for it.
+    constexpr std::uint64_t kNoticeRoom = 256;
+    if (m_written + text.size() > kMaxRunBytes - kNoticeRoom) {
+        m_full = true;
+        text = FormatLine(m_clock(), "ERROR", "Logger::Write", __LINE__,
+                          fmt::sprintf("the log is full (%d bytes in this run); later lines are dropped",
+                                       m_written));
     }
     // Written straight through, one write per line, so a crash loses nothing already logged. A
     // failing write is ignored, as the caller cannot act on it.
-    const std::string text = FormatLine(m_clock(), level, function, line, message);
     m_file.Write(text.data(), text.size());
+    m_written += text.size();
 }
 
 void Logger::Close() {
@@ -72,7 +119,21 @@ std::string Logger::FormatTime(const std::tm& time) {
 
 std::string Logger::FormatLine(const std::tm& time, std::string_view level, std::string_view function, int line,
                                std::string_view message) {
-    return fmt::sprintf("[%s][%s][%s::%d] %s\n", FormatTime(time), level, function, line, message);
+    constexpr std::string_view kLineEnd = "\n";
+    std::string text = fmt::sprintf("[%s][%s][%s::%d] ", FormatTime(time), level, function, line);
+    const std::size_t room = kMaxLineBytes - std::min(kMaxLineBytes, text.size() + kLineEnd.size());
+    if (message.size() <= room) {
+        text += message;
+    } else {
+        const std::string marker = fmt::sprintf("...[cut, %d bytes]", message.size());
+        std::size_t keep = room - std::min(room, marker.size());
+        // Never half a character: back off over at most three continuation bytes.
+        for (int i = 0; i < 3 && keep > 0 && (static_cast<unsigned char>(message[keep]) & 0xC0) == 0x80; ++i) {
+            --keep;
+        }
+        text.append(message.substr(0, keep)).append(marker);
+    }
+    return text.append(kLineEnd);
 }
 
 std::tm Logger::SystemLocalTime() {

@@ -10,8 +10,10 @@
 #include "core/Reports.h"
 #include "platform/DelayedDeletion.h"
 #include "platform/Env.h"
+#include "platform/Executable.h"
 #include "platform/FileSystem.h"
 #include "platform/MessageBox.h"
+#include "platform/Registry.h"
 #include "platform/Wine.h"
 
 namespace {
@@ -30,6 +32,32 @@ void ShowUninstallFailed() { ShowBox("卸载失败,请关闭游戏后重试."); 
 bool MayDeleteWhole(const std::string& dataDir) {
     return !dataDir.empty() && dataDir == DataPaths::DataDir(platform::DataHome()) &&
            !platform::IsProtectedFolder(dataDir);
+}
+
+// The launcher's icon in the user's icon theme, with the theme folders that then hold nothing.
+void RemoveIcons() {
+    const auto dataHome = platform::DataHome();
+    if (!dataHome) {
+        return;
+    }
+    const std::string theme = DataPaths::IconTheme(*dataHome);
+    for (const auto size : DataPaths::kIconThemeSizes) {
+        const std::string icon = DataPaths::IconFile(theme, size);
+        platform::DeleteFile(icon);
+        platform::RemoveDirectory(platform::FolderOf(icon));
+        platform::RemoveDirectory(platform::FolderOf(platform::FolderOf(icon)));
+    }
+    platform::RemoveDirectory(theme);
+    platform::RemoveDirectory(platform::FolderOf(theme));
+}
+
+// A log that had to live in the user's state folder (the program's folder was read-only) goes
+// as the one beside the data folder's copy does. The log is closed by now.
+void RemoveStateFolderLog() {
+    if (const auto state = platform::StateHome()) {
+        CWebApp::DeleteNotNullDir(DataPaths::LogStateFolder(*state));
+        platform::RemoveDirectory(*state);
+    }
 }
 
 }  // namespace
@@ -72,12 +100,16 @@ void CWebApp::UnInstall() {
         ShowUninstallFailed();  // a shortcut left behind does not stop the uninstall
     }
 
+    RemoveIcons();
+
     if (m_seams.removeRegistries) {
         m_seams.removeRegistries();
     }
+    platform::RemoveRegistryStoreIfEmpty();
     LOG_ERROR(kUnInstall, "unistall succ");  // support staff look for this line at this level
     // The log may lie in the folder about to go; nothing of this run is written to it any more.
     Logger::GetInstance().Close();
+    RemoveStateFolderLog();
 
     if (MayDeleteWhole(m_strDataDir) && m_seams.deleteDataFolderAfterExit) {
         platform::EndWineServer(DataPaths::WinePrefix(m_strDataDir));  // Wine must not keep the prefix's files open

@@ -19,6 +19,9 @@ std::optional<std::string> DataHome();
 // roaming application data folder).
 std::optional<std::string> ConfigHome();
 
+// ${XDG_STATE_HOME:-$HOME/.local/state}; nullopt when neither gives an absolute path.
+std::optional<std::string> StateHome();
+
 // $XDG_RUNTIME_DIR when it names an existing folder (Windows: none).
 std::optional<std::string> RuntimeDir();
 

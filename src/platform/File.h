@@ -15,8 +15,9 @@ public:
         Read,      // an existing file
         Truncate,  // created or cut to zero length
         Append,    // created when absent; every write lands at the end
-        // Created when absent and emptied, for writing, and kept from every other writer while
-        // open: a second opener fails with kErrorSharingViolation and leaves the content intact.
+        // A run's log: created when absent, for writing, and kept from every other opener while
+        // open. Earlier content moves to "<path>.1" (one generation) and the file starts empty.
+        // A second opener fails with kErrorSharingViolation and touches neither file.
         Exclusive,
     };
 

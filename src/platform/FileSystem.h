@@ -26,7 +26,7 @@ std::optional<std::string> ReadFileStart(const std::string& path, std::size_t ma
 // private stores). 0 when the folder exists afterwards.
 std::uint32_t CreateDirectoryTree(const std::string& path);
 
-// CopyFileW replacing an existing target: the bytes and the permission bits. Copying onto the
+// CopyFileW replacing an existing target: the bytes, the permission bits and the modification time. Copying onto the
 // source itself, or onto a running executable, fails with kErrorSharingViolation (32) and
 // leaves the target as it was.
 std::uint32_t CopyFile(const std::string& from, const std::string& to);
@@ -57,6 +57,11 @@ std::uint32_t RemoveDirectory(const std::string& path);
 // when given, hears of every folder before its removal. True when the folder itself is gone; a
 // file that stays keeps every folder above it.
 bool RemoveFolderTree(const std::string& path, const std::function<void(const std::string&)>& onFolder = {});
+// Sets a folder's modification time to now (as `touch` does); 0 or a Windows error number.
+std::uint32_t TouchFolder(const std::string& path);
+
+// Modification time of a regular file in nanoseconds since the epoch; nullopt for anything else.
+std::optional<std::int64_t> FileModifiedTime(const std::string& path);
 
 // Size in bytes of a file; nullopt when it cannot be examined.
 std::optional<std::int64_t> FileSize(const std::string& path);

@@ -30,6 +30,10 @@ struct StartedProcess {
 // line quoted so that the program's argument parsing gives back argv exactly. Safe from any thread.
 StartedProcess StartProcess(const ProcessStart& start);
 
+// Runs program in place of this process with argv and the same environment. Returns only when
+// that fails, with the Windows error number.
+std::uint32_t ReplaceProcess(const std::string& program, const std::vector<std::string>& argv);
+
 // Blocks until the child pid (started by StartProcess) has ended and reaps it. Its exit code
 // (Linux: 128 + the signal number when a signal ended it), or -1 when pid is not a child that
 // this process started and has not waited for yet.

@@ -49,4 +49,9 @@ std::uint32_t RegDeleteValue(const RegistryKey& key, const std::string& name);
 std::uint32_t RegDeleteKey(RegistryHive hive, const std::string& subKey);
 void RegCloseKey(RegistryKey& key);
 
+// The uninstall's last step on the store: a hive that holds no value any more (bare keys are
+// all the launcher's own entry leaves behind) goes with its lock, and the store's folders go
+// when nothing else is in them. Nothing on Windows, whose registry is no file of the launcher's.
+void RemoveRegistryStoreIfEmpty();
+
 }  // namespace platform

@@ -3,6 +3,8 @@
 #include <gdk/gdkkeysyms.h>
 #include <gio/gio.h>
 
+#include "core/CWebApp.h"
+#include "core/DataPaths.h"
 #include "core/Logger.h"
 #include "platform/Executable.h"
 #include "platform/MessageBox.h"
@@ -51,6 +53,21 @@ void ApplyEngineSettings(WebKitSettings* settings) {
     webkit_settings_set_default_charset(settings, chosen->defaultCharset.c_str());
 }
 
+// The page engine's stores (cookies, local storage, its caches) live below the launcher's data
+// folder, so the uninstall's removal of that folder takes them along; by default the engine
+// would spread them over ~/.local/share/Valdrune and ~/.cache/Valdrune. Without a data folder
+// (a window made outside the application) the engine keeps nothing on disk.
+WebKitWebsiteDataManager* WebsiteData() {
+    const CWebApp* app = CWebApp::Current();
+    if (app == nullptr || app->m_strDataDir.empty()) {
+        return webkit_website_data_manager_new_ephemeral();
+    }
+    const std::string data = DataPaths::WebsiteData(app->m_strDataDir);
+    const std::string cache = DataPaths::WebsiteCache(app->m_strDataDir);
+    return webkit_website_data_manager_new("base-data-directory", data.c_str(), "base-cache-directory",
+                                           cache.c_str(), nullptr);
+}
+
 std::string RequestUri(WebKitNavigationAction* action) {
     WebKitURIRequest* request = action != nullptr ? webkit_navigation_action_get_request(action) : nullptr;
     const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
@@ -76,7 +93,9 @@ void CWebBrowser2::Detach() {
 WebKitWebContext* CWebBrowser2::Context() {
     // One context for the process, so the extension hook is connected exactly once.
     static WebKitWebContext* context = [] {
-        WebKitWebContext* c = webkit_web_context_new();
+        WebKitWebsiteDataManager* data = WebsiteData();
+        WebKitWebContext* c = webkit_web_context_new_with_website_data_manager(data);
+        g_object_unref(data);
         g_signal_connect(c, "initialize-web-extensions", G_CALLBACK(OnInitializeWebExtensions), nullptr);
         return c;
     }();

@@ -68,8 +68,10 @@ void DropSource(GSource*& source) {
 // One web process's line. Owned by the channel's list and, while a request is answered, by
 // the answering frame, so a line closed meanwhile is never freed under it.
 struct Connection {
+    explicit Connection(ScriptDispatcher& dispatcher) : session(dispatcher) {}
+
     platform::LocalStream stream;
-    ScriptWire::FrameReader reader;
+    ScriptWire::ServerSession session;
     std::string unsent;   // the reply being written
     std::size_t sent = 0;  // how much of unsent has gone
     GSource* source = nullptr;
@@ -171,7 +173,7 @@ struct ScriptChannel::State {
     }
 
     void Add(const std::weak_ptr<State>& self, platform::LocalStream stream) {
-        auto connection = std::make_shared<Connection>();
+        auto connection = std::make_shared<Connection>(*dispatcher);
         connection->stream = std::move(stream);
         connection->source = AttachWatch(context, connection->stream.fd(), kReadable,
                                          [self, connection](GIOCondition ready) {
@@ -200,35 +202,29 @@ struct ScriptChannel::State {
         } else {
             const auto transfer = connection->stream.ReceiveSome(readBuffer.data(), readBuffer.size());
             if (transfer.status == platform::LocalStream::Status::Ok) {
-                connection->reader.Append(std::string_view(readBuffer.data(), transfer.bytes));
+                connection->session.Receive(std::string_view(readBuffer.data(), transfer.bytes));
             } else if (transfer.status == platform::LocalStream::Status::Closed) {
                 ended = true;
             }
         }
         while (connection->unsent.empty()) {
-            auto request = connection->reader.Next();
-            if (!request) {
-                break;
-            }
-            auto reply = ScriptWire::Answer(*dispatcher, *request);  // may run a nested main loop
+            auto step = connection->session.AnswerNext();  // may run a nested main loop
             if (stopped || connection->closed) {
                 return false;  // closed meanwhile: the reply has nobody to go to
             }
-            if (!reply) {
-                LOG_ERROR("ScriptChannel::Serve", "hung up on a page connection that sent a malformed request");
+            if (step.kind == ScriptWire::ServerSession::Step::Kind::Wait) {
+                break;
+            }
+            if (step.kind == ScriptWire::ServerSession::Step::Kind::HangUp) {
+                LOG_ERROR("ScriptChannel::Serve", step.text);
                 Close(connection);
                 return false;
             }
-            connection->unsent = std::move(*reply);
+            connection->unsent = std::move(step.text);
             if (!Flush(*connection)) {
                 Close(connection);
                 return false;
             }
-        }
-        if (connection->reader.Refused()) {
-            LOG_ERROR("ScriptChannel::Serve", "hung up on a page connection that announced an oversized request");
-            Close(connection);
-            return false;
         }
         if (ended) {
             Close(connection);

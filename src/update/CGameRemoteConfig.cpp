@@ -110,7 +110,7 @@ int CGameRemoteConfig::InitRemoteConfig(MainWindow* window) {
         ShowMessage(window, "更新失败,请检查网络,ErrorCode:102");
         return 0;
     }
-    ParseRemoteConfigDocument(body.text, m_mapRemoteConfig);
+    LoadRemoteConfig(body.text);
     curl.Reset();
 
     // The page loads while the rest of the update runs.
@@ -215,6 +215,10 @@ size_t CGameRemoteConfig::ConfigWriteCallback(char* data, size_t size, size_t co
     // The body is text: a chunk counts up to its first NUL byte.
     body->text.append(data, strnlen(data, bytes));
     return bytes;
+}
+
+void CGameRemoteConfig::LoadRemoteConfig(std::string_view document) {
+    ParseRemoteConfigDocument(document, m_mapRemoteConfig);
 }
 
 bool CGameRemoteConfig::FindConfigValue(const std::string& key, std::string& value) const {

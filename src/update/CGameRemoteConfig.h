@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/MainWindow.h"
 #include "core/ProductConstants.h"
@@ -73,7 +74,8 @@ public:
     // The update worker's procedure: one whole update run. Always returns 0.
     int InitRemoteConfig(MainWindow* window);
 
-    // Configuration table.
+    // Configuration table, filled once from the fetched document by the worker.
+    void LoadRemoteConfig(std::string_view document);
     bool FindConfigValue(const std::string& key, std::string& value) const;
     std::string GetEntryUrl() const;
     std::string GetCustomParameters() const;

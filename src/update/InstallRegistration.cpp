@@ -15,6 +15,7 @@
 #include "platform/Registry.h"
 #include "platform/ShellLink.h"
 #include "update/CGameRemoteConfig.h"
+#include "update/LauncherIcons.h"
 
 namespace {
 
@@ -23,6 +24,38 @@ constexpr const char* kRemoveRegisties = "CGameRemoteConfig::RemoveRegisties";
 constexpr const char* kCreateShortcuts = "CGameRemoteConfig::CreateShortcuts";
 constexpr const char* kCreateShortcut = "CGameRemoteConfig::CreateShortcut";
 constexpr const char* kCreateLink = "CGameRemoteConfig::CreateLink";
+
+constexpr const char* kLauncherComment = "Valdrune 游戏启动器";
+constexpr const char* kUninstallComment = "卸载 Valdrune 和它的游戏客户端";
+
+// The launcher's icon into the user's icon theme, where menus and the desktop find the name the
+// shortcuts give. A file that already holds the same picture is left as it is, so the desktop's
+// icon caches are not stirred on every start.
+void InstallIcons() {
+    const auto dataHome = platform::DataHome();
+    if (!dataHome) {
+        return;
+    }
+    const std::string theme = DataPaths::IconTheme(*dataHome);
+    bool changed = false;
+    for (const auto& file : LauncherIconFiles()) {
+        const std::string path = DataPaths::IconFile(theme, file.key);
+        if (platform::ReadFileStart(path, file.bytes.size() + 1) == file.bytes) {
+            continue;
+        }
+        std::uint32_t error = platform::CreateDirectoryTree(platform::FolderOf(path));
+        if (error == 0) {
+            error = platform::ReplaceFileContent(path, std::string(file.bytes));
+        }
+        if (error != 0) {
+            LOG_ERROR(kCreateShortcuts, fmt::sprintf("InstallIcon ret:%d %s", error, path));
+        }
+        changed = true;
+    }
+    if (changed) {
+        platform::TouchFolder(theme);  // the theme's own time tells desktops to look again
+    }
+}
 
 // The HRESULT a Windows error number becomes (HRESULT_FROM_WIN32), as a signed number.
 std::int32_t HresultFromWin32(std::uint32_t error) {
@@ -83,6 +116,7 @@ std::uint32_t CGameRemoteConfig::CopyLauncher(const std::string& target) const {
 
 void CGameRemoteConfig::CreateShortcuts() {
     LOG_INFO(kCreateShortcuts, "Begin CreateShortcuts");
+    InstallIcons();
     const std::string uninstallName = DataPaths::UninstallShortcutName();
     const std::string dataDir = DataDir();
     const std::string launcher = DataPaths::LauncherCopy(dataDir);
@@ -123,7 +157,12 @@ void CGameRemoteConfig::CreateLink(const std::string& target, const std::string&
         name.resize(name.size() - DataPaths::kShortcutExtension.size());
     }
     // Every link starts the launcher copy, whose window carries the game title as its class.
-    const platform::ShellLink link{name, target, arguments, std::string(ProductConstants::kGameTitle)};
+    platform::ShellLink link{name, target, arguments, std::string(ProductConstants::kGameTitle)};
+    link.icon = DataPaths::kIconName;
+    link.comment = arguments.empty() ? kLauncherComment : kUninstallComment;
+    link.categories = "Game;";
+    const auto desktop = platform::DesktopDir();
+    link.trusted = desktop && linkPath == DataPaths::DesktopShortcut(*desktop);
     if (const std::uint32_t error = platform::SaveShellLink(linkPath, link)) {
         LOG_ERROR(kCreateLink, fmt::sprintf("CreateLink ret:%d hRes:%d", error, HresultFromWin32(error)));
         return;

@@ -380,6 +380,7 @@ TEST_F(LauncherPage, LoginFromThePageStartsTheGameThenTheLauncherHidesWaitsAndEx
     EXPECT_TRUE(WaitFor([&] { return screen.FindWindow("Valdrune") == 0; }));
     EXPECT_TRUE(launcher->Running());
     ASSERT_GT(game.pid, 0);
+    EXPECT_TRUE(WaitFor([&] { return !ReadFile(gameDir + "/zavo-launches.txt").empty(); }));  // written after the record
     ::kill(game.pid, SIGTERM);
 
     EXPECT_EQ(launcher->Wait(), 0) << launcher->Stderr();
@@ -390,6 +391,11 @@ TEST_F(LauncherPage, LoginFromThePageStartsTheGameThenTheLauncherHidesWaitsAndEx
               "downloadVersion=1.0.0.1\noffset=" + std::to_string(package.size()) +
                   "\ntotalSize=" + std::to_string(package.size()) + "\n");
     EXPECT_EQ(ReadFile(gameDir + "/zavo-launches.txt"), std::to_string(game.pid) + "\n");  // started once
+    // The page engine kept its stores below the data folder, which the uninstall removes whole,
+    // and none in the folders it would pick for a program named Valdrune.
+    EXPECT_TRUE(fs::is_directory(world.dataDir() + "/webkit/data"));
+    EXPECT_FALSE(fs::exists(world.dataHome() + "/Valdrune"));
+    EXPECT_FALSE(fs::exists(world.home() + "/.cache/Valdrune"));
 }
 
 TEST_F(LauncherPage, LoginsFromThePageStartTheWindowsGameThroughWineOnceThenTheLauncherWaitsForItAndExits) {
@@ -412,6 +418,8 @@ TEST_F(LauncherPage, LoginsFromThePageStartTheWindowsGameThroughWineOnceThenTheL
 
     EXPECT_TRUE(WaitFor([&] { return screen.FindWindow("Valdrune") == 0; }));
     EXPECT_TRUE(launcher->Running());
+    // The game writes its start line just after its record; killed in between, the line would be missing.
+    EXPECT_TRUE(WaitFor([&] { return !ReadFile(gameDir + "/zavo-launches.txt").empty(); }));
     ::kill(pid, SIGKILL);
     EXPECT_EQ(launcher->Wait(), 0) << launcher->Stderr();
     EXPECT_TRUE(ContainsInOrder(ReadFile(log), {"] is logic suc!\n", "] already login\n",

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "ChildProcess.h"
 #include "Launcher.h"
@@ -38,6 +39,24 @@ bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// Every path below folder (symbolic links not followed), with the type of each.
+std::set<std::string> Listing(const std::string& folder) {
+    std::set<std::string> paths;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        paths.insert(entry.path().string() + (entry.is_directory() && !entry.is_symlink() ? "/" : ""));
+    }
+    return paths;
+}
+
+// The "WxH" a PNG file states in its header (sizes below 65536).
+std::string PngSize(const std::string& path) {
+    const std::string b = ReadFile(path);
+    const auto at = [&](size_t i) {
+        return b.size() < 24 ? 0 : static_cast<unsigned char>(b[i]) << 8 | static_cast<unsigned char>(b[i + 1]);
+    };
+    return std::to_string(at(18)) + "x" + std::to_string(at(22));
+}
+
 bool KeyExists(platform::RegistryHive hive, const std::string& path) {
     platform::RegistryKey key;
     return platform::RegOpenKeyEx(hive, path, key) == 0;
@@ -48,14 +67,20 @@ protected:
     explicit UninstallProcess(std::vector<std::string> serverArgs = {})
         : server(OperatorServer::OriginPort(), std::move(serverArgs)) {}
 
-    // A normal start that installs the game client, its shortcuts and its uninstall entry.
-    void Install() {
+    // A normal start that installs the game client, its shortcuts and its uninstall entry. From
+    // a read-only program folder (as when installed system-wide) it logs in the state folder.
+    void Install(bool readOnlyProgramFolder = false) {
         MakeDirs(world.dataHome() + "/applications/Apps");
         WriteFile(server.FilesDir() + "/zavo.zip", GamePackage().Bytes());
         server.SetConfig("EntryUrl=" + server.Url("/www/login.html") +
                          "\nClientVersion=1.0.0.1\nClientMiniUpdateVersion=1.0.0.1\nClientDownloadUrl=" +
                          server.PackageUrl() + "\nClient32DownloadUrl=" + server.PackageUrl() + "\n");
-        ChildProcess launcher(LauncherOptions(world, exe));
+        auto options = LauncherOptions(world, exe);
+        if (readOnlyProgramFolder) {
+            ::chmod(fs::path(exe).parent_path().c_str(), 0555);
+            options.withoutFileOverride = true;
+        }
+        ChildProcess launcher(options);
         ASSERT_TRUE(WaitFor([&] { return Printed(launcher, "更新已完成"); }))
             << launcher.Stdout() << launcher.Stderr();
         launcher.Signal(SIGTERM);
@@ -131,6 +156,32 @@ TEST_F(UninstallProcess, YesFromTheInstalledCopyTakesTheGameThenItsOwnFolderButN
     EXPECT_EQ(ReadFile(mine + "/saves/slot1"), "keep");
     EXPECT_TRUE(fs::is_directory(world.dataHome() + "/applications/Apps"));
     EXPECT_TRUE(fs::is_directory(world.home() + "/Desktop"));
+}
+
+TEST_F(UninstallProcess, InstallThenUninstallLeavesTheHomeAsItWasWithValidEntriesAndIconsBetween) {
+    MakeDirs(world.dataHome() + "/applications/Apps");  // the player's own, before the launcher came
+    MakeDirs(world.dataHome() + "/icons/hicolor/48x48/apps");
+    WriteFile(world.dataHome() + "/icons/hicolor/48x48/apps/other-game.png", "another program's icon");
+    const auto before = Listing(world.home());
+    ASSERT_NO_FATAL_FAILURE(Install(/*readOnlyProgramFolder=*/true));
+
+    for (const auto& entry : {menuFolder() + "/Valdrune.desktop", menuFolder() + "/Valdrune-卸载.desktop",
+                              desktopEntry(), world.dataDir() + "/Valdrune-卸载.desktop"}) {
+        ChildProcess validate({{"/usr/bin/desktop-file-validate", entry}, world.Environment(), {}, {}});
+        EXPECT_EQ(validate.Wait(), 0) << entry << "\n" << validate.Stdout() << validate.Stderr();
+        EXPECT_NE(ReadFile(entry).find("\nIcon=io.valdrune.Launcher\n"), std::string::npos) << entry;
+    }
+    const std::string theme = world.dataHome() + "/icons/hicolor/";
+    for (const std::string size : {"48x48", "64x64", "128x128", "256x256"}) {
+        EXPECT_EQ(PngSize(theme + size + "/apps/io.valdrune.Launcher.png"), size);
+    }
+    EXPECT_NE(ReadFile(theme + "scalable/apps/io.valdrune.Launcher.svg").find("<svg"), std::string::npos);
+    EXPECT_TRUE(fs::exists(world.home() + "/.local/state/valdrune/valdrune.log"));
+
+    ChildProcess uninstall(Uninstall(installed(), "y\n"));
+    EXPECT_EQ(uninstall.Wait(), 0);
+    EXPECT_TRUE(WaitFor([&] { return !fs::exists(world.dataDir()); }, 10s));
+    EXPECT_EQ(Listing(world.home()), before);
 }
 
 TEST_F(UninstallWithSlowExit, TheLogEndsWithTheSuccessLineAndTheDataFolderOutlivesTheLauncher) {

@@ -37,6 +37,17 @@ constexpr const char* kDownload = "[INFO][CGameRemoteConfig::OnDownLoad] ";
 constexpr const char* kUnzip = "[INFO][CGameRemoteConfig::OnUnzipFile] ";
 constexpr const char* kParse = "[INFO][CGameRemoteConfig::CStringToLocalClientVersion] local_client_version:";
 
+// A desktop entry as the registration writes it: menus show the launcher's icon from the theme
+// and file it under games.
+std::string DesktopEntry(const std::string& name, const std::string& exec, const std::string& comment) {
+    return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec + "\nComment=" + comment +
+           "\nIcon=io.valdrune.Launcher\nCategories=Game;\nStartupWMClass=Valdrune\n";
+}
+
+std::string PlayEntry(const std::string& data) {
+    return DesktopEntry("Valdrune", "\"" + data + "/Valdrune\"", "Valdrune 游戏启动器");
+}
+
 std::string Bytes(size_t size, unsigned variant) {
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i) {
@@ -297,12 +308,12 @@ TEST_F(UpdatePipeline, FirstInstallEndToEnd) {
     EXPECT_EQ(RegistryText("InstallPath"), data);
     EXPECT_EQ(ReadFile(data + "/Valdrune"), "launcher executable bytes");
     EXPECT_EQ(ReadFile(data + "/libvaldrune-webext.so"), "page bridge bytes");
-    const platform::ShellLink play{"Valdrune", data + "/Valdrune", "", "Valdrune"};
-    const platform::ShellLink uninstall{"Valdrune-卸载", data + "/Valdrune", "/uninstall", "Valdrune"};
-    EXPECT_EQ(ReadFile(startMenu + "/Valdrune.desktop"), platform::DesktopEntryText(play));
-    EXPECT_EQ(ReadFile(startMenu + "/Valdrune-卸载.desktop"), platform::DesktopEntryText(uninstall));
-    EXPECT_EQ(ReadFile(world.home() + "/Desktop/Valdrune.desktop"), platform::DesktopEntryText(play));
-    EXPECT_EQ(ReadFile(data + "/Valdrune-卸载.desktop"), platform::DesktopEntryText(uninstall));
+    const std::string uninstall =
+        DesktopEntry("Valdrune-卸载", "\"" + data + "/Valdrune\" /uninstall", "卸载 Valdrune 和它的游戏客户端");
+    EXPECT_EQ(ReadFile(startMenu + "/Valdrune.desktop"), PlayEntry(data));
+    EXPECT_EQ(ReadFile(startMenu + "/Valdrune-卸载.desktop"), uninstall);
+    EXPECT_EQ(ReadFile(world.home() + "/Desktop/Valdrune.desktop"), PlayEntry(data));
+    EXPECT_EQ(ReadFile(data + "/Valdrune-卸载.desktop"), uninstall);
     EXPECT_EQ(Mode(world.home() + "/Desktop/Valdrune.desktop"), 0755u);
 
     EXPECT_EQ(config->GetEntryUrl(), server.Url("/www/index.html"));
@@ -349,7 +360,7 @@ TEST_F(UpdatePipeline, AnInstalledClientAtTheMinimumIsOnlyRegistered) {
     EXPECT_EQ(RegistryText("DisplayName"), "Valdrune");  // every value overwritten
     EXPECT_EQ(RegistryText("InstallPath"), data);
     EXPECT_EQ(ReadFile(world.home() + "/Desktop/Valdrune.desktop"),
-              platform::DesktopEntryText({"Valdrune", data + "/Valdrune", "", "Valdrune"}));
+              PlayEntry(data));
     EXPECT_FALSE(fs::exists(startMenu));
     EXPECT_EQ(ReadFile(VersionFile()), "1.0.0.5\r\nignored second line");  // never written on this path
 }

@@ -85,6 +85,8 @@ TEST_F(WineGame, ThePrefixIsMadeOnceWhileTheLoginWaitsAndTheNextRunStartsTheGame
     launch.OnLoginResult("true|again");  // a second login while the game runs starts nothing
     EXPECT_EQ(window.Steps(), (Strings{"status 正在准备游戏运行环境...", "status 更新已完成", "hide"}));
 
+    // The game writes its start line just after its record; killed in between, the line would be missing.
+    EXPECT_TRUE(WaitFor([&] { return std::ranges::count(ReadFile(gameDir + "/zavo-launches.txt"), '\n') == 1; }));
     ::kill(pid, SIGKILL);  // the launcher waits for this process, the one Wine named zavo.exe
     worker.join();
     EXPECT_EQ(window.Steps().back(), "cancel");

@@ -63,31 +63,68 @@ TEST(Logger, TimeTextIsCtimeShapedWithEnglishNames) {
     EXPECT_EQ(Logger::FormatTime(Logger::SystemLocalTime()).size(), 24u);
 }
 
-TEST(Logger, EveryOpeningEmptiesThePreviousRunsLines) {
+TEST(Logger, EachOpeningKeepsExactlyThePreviousRunAsDotOne) {
     TempDir dir;
     const std::string path = dir.path() + "/launcher.log";
-    {
-        Logger first(path, &FixedClock);
-        first.Write("first run", "F::f", 1, "INFO");
+    for (const char* run : {"first run", "second run", "third run"}) {
+        Logger log(path, &FixedClock);
+        log.Write(run, "F::f", 1, "INFO");
     }
-    {
-        Logger second(path, &FixedClock);
-        second.Write("second run", "F::f", 2, "INFO");
-    }
-    EXPECT_EQ(Lines(ReadFile(path)), std::vector<std::string>{"[Mon Dec 08 09:05:03 2025][INFO][F::f::2] second run"});
+    EXPECT_EQ(ReadFile(path), "[Mon Dec 08 09:05:03 2025][INFO][F::f::1] third run\n");
+    EXPECT_EQ(ReadFile(path + ".1"), "[Mon Dec 08 09:05:03 2025][INFO][F::f::1] second run\n");
+    EXPECT_FALSE(std::filesystem::exists(path + ".new"));
 }
 
-TEST(Logger, ASecondLoggerOnAFileInUseLeavesItIntactAndDropsItsLines) {
+TEST(Logger, ASecondLoggerOnAFileInUseTouchesNeitherFileAndDropsItsLines) {
     TempDir dir;
     const std::string path = dir.path() + "/launcher.log";
+    Logger(path, &FixedClock).Write("previous run", "F::f", 1, "INFO");
     Logger running(path, &FixedClock);
     running.Write("running", "F::f", 1, "INFO");
+    const std::string kept = ReadFile(path + ".1");
     Logger latecomer(path, &FixedClock);
     EXPECT_FALSE(latecomer.IsOpen());
     latecomer.Write("late", "F::f", 2, "INFO");
     running.Write("still running", "F::f", 3, "INFO");
     EXPECT_EQ(Lines(ReadFile(path)).size(), 2u);
     EXPECT_EQ(ReadFile(path).find("late"), std::string::npos);
+    EXPECT_EQ(ReadFile(path + ".1"), kept);
+    EXPECT_NE(kept.find("previous run"), std::string::npos);
+}
+
+// What a page calling JavascriptToCsharp in a loop with a huge text would do to the disk.
+TEST(Logger, AFloodStopsEachLineAt4KiBOnACharacterAndTheRunAt32MiB) {
+    TempDir dir;
+    const std::string path = dir.path() + "/launcher.log";
+    Logger log(path, &FixedClock);
+    std::string huge = "x";
+    while (huge.size() < (7u << 20)) {
+        huge += "启动器";  // three bytes each: a cut lands inside one unless it backs off
+    }
+    log.Write(huge, "F::f", 9, "INFO");
+    const std::string first = ReadFile(path);
+    const std::string header = "[Mon Dec 08 09:05:03 2025][INFO][F::f::9] ";
+    const std::string marker = "...[cut, " + std::to_string(huge.size()) + " bytes]\n";
+    ASSERT_TRUE(first.starts_with(header) && first.ends_with(marker)) << first.substr(0, 80);
+    EXPECT_GE(first.size(), Logger::kMaxLineBytes - 2);  // as much as fits...
+    EXPECT_LE(first.size(), Logger::kMaxLineBytes);
+    const std::size_t kept = first.size() - header.size() - marker.size();
+    EXPECT_EQ(first.substr(header.size(), kept), huge.substr(0, kept));
+    EXPECT_EQ((kept - 1) % 3, 0u);  // ...of whole characters
+
+    const std::string line(1000, 'y');
+    for (int i = 0; i < 40000; ++i) {
+        log.Write(line, "Flood::Write", i, "INFO");
+    }
+    log.Write("after", "F::f", 1, "ERROR");
+    const std::string text = ReadFile(path);
+    EXPECT_LE(text.size(), Logger::kMaxRunBytes);
+    EXPECT_GT(text.size(), Logger::kMaxRunBytes - 2048);
+    const auto lines = Lines(text);
+    EXPECT_EQ(lines[lines.size() - 2], "[Mon Dec 08 09:05:03 2025][INFO][Flood::Write::" +
+                                           std::to_string(lines.size() - 3) + "] " + line);
+    EXPECT_TRUE(lines.back().starts_with("[Mon Dec 08 09:05:03 2025][ERROR][Logger::Write::")) << lines.back();
+    EXPECT_NE(lines.back().find("] the log is full"), std::string::npos) << lines.back();
 }
 
 TEST(Logger, AfterCloseWritesFromAnyThreadAreDropped) {

@@ -43,23 +43,26 @@ TEST(PlatformContract, ASecondLauncherFindsTheInstanceTakenUntilTheFirstLetsGo) 
     EXPECT_EQ(NamedMutex::Create(name).state(), NamedMutex::State::Created);
 }
 
-TEST(PlatformContract, AnExclusiveFileKeepsItsContentFromASecondOpener) {
+TEST(PlatformContract, AnExclusiveFileKeepsItsContentFromASecondOpenerAndThePreviousContentOneGeneration) {
     TempDir dir;
     const std::string path = dir.path() + "/launcher.log";
     WriteFile(path, "previous run\n");
     {
         File first(path, File::Mode::Exclusive);
         ASSERT_TRUE(first.IsOpen());
-        EXPECT_EQ(ReadFile(path), "");  // emptied on opening
+        EXPECT_EQ(ReadFile(path), "");  // starts empty, the earlier content kept one generation
+        EXPECT_EQ(ReadFile(path + ".1"), "previous run\n");
         ASSERT_EQ(first.Write("line\n", 5), 5u);
         File second(path, File::Mode::Exclusive);
         EXPECT_FALSE(second.IsOpen());
         EXPECT_EQ(second.Error(), kErrorSharingViolation);
         EXPECT_EQ(ReadFile(path), "line\n");  // readable while held, and intact
     }
+    EXPECT_EQ(ReadFile(path + ".1"), "previous run\n");  // the refused opener moved nothing
     File again(path, File::Mode::Exclusive);
     EXPECT_TRUE(again.IsOpen());
     EXPECT_EQ(ReadFile(path), "");
+    EXPECT_EQ(ReadFile(path + ".1"), "line\n");
 }
 
 TEST(PlatformContract, FoldersAndFilesAnswerWithTheWindowsNumbers) {

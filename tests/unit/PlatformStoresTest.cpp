@@ -134,6 +134,9 @@ TEST(ShellLinkFile, DesktopEntryWithQuotedTargetAndArguments) {
               "[Desktop Entry]\nType=Application\nName=Valdrune\nExec=\"/x/Valdrune\"\nStartupWMClass=Valdrune\n");
     EXPECT_EQ(DesktopEntryText({"a\nb", "/o d/$x`\"\\100%", ""}),
               "[Desktop Entry]\nType=Application\nName=a\\nb\nExec=\"/o d/\\\\$x\\\\`\\\\\"\\\\\\\\100%%\"\n");
+    // Blanks at the start of a name would be read as the blanks around "=" and dropped.
+    EXPECT_EQ(DesktopEntryText({"  Valdrune ", "/x", ""}),
+              "[Desktop Entry]\nType=Application\nName=\\s\\sValdrune \nExec=\"/x\"\n");
 
     TempDir dir;
     const std::string path = dir.path() + "/Valdrune.desktop";

@@ -58,6 +58,8 @@ std::optional<std::string> DataHome() { return XdgFolder("XDG_DATA_HOME", "/.loc
 
 std::optional<std::string> ConfigHome() { return XdgFolder("XDG_CONFIG_HOME", "/.config"); }
 
+std::optional<std::string> StateHome() { return XdgFolder("XDG_STATE_HOME", "/.local/state"); }
+
 std::optional<std::string> RuntimeDir() {
     auto dir = AbsoluteVariable("XDG_RUNTIME_DIR");
     struct stat st {};

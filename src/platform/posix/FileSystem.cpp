@@ -177,7 +177,11 @@ std::uint32_t CopyFile(const std::string& from, const std::string& to) {
     if (out.get() < 0) {
         return LastError(true);
     }
-    if (!CopyContent(in.get(), out.get(), source.st_size) || ::fchmod(out.get(), source.st_mode & 07777) != 0) {
+    // The copy keeps the source's modification time, as CopyFileW does: it tells which build a
+    // copy came from.
+    const timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
+    if (!CopyContent(in.get(), out.get(), source.st_size) || ::fchmod(out.get(), source.st_mode & 07777) != 0 ||
+        ::futimens(out.get(), times) != 0) {
         const std::uint32_t error = LastError();
         ::unlink(to.c_str());  // no half copy stays behind under the target's name
         return error;
@@ -246,25 +250,19 @@ std::uint32_t RemoveDirectory(const std::string& path) {
     return LastError(/*missingIsPath=*/true);
 }
 
-bool RemoveFolderTree(const std::string& path, const std::function<void(const std::string&)>& onFolder) {
-    if (onFolder) {
-        onFolder(path);
+std::uint32_t TouchFolder(const std::string& path) {
+    if (path.empty()) {
+        return kErrorPathNotFound;
     }
-    // A link goes as a link: what it points at lies outside what is being removed.
-    if (IsSymbolicLink(path)) {
-        return DeleteFile(path) == kErrorSuccess;
+    return ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0) == 0 ? kErrorSuccess : LastError(true);
+}
+
+std::optional<std::int64_t> FileModifiedTime(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
     }
-    if (const auto entries = ListFolder(path)) {
-        for (const auto& entry : *entries) {
-            const std::string full = path + "/" + entry.name;
-            if (entry.isFolder) {
-                RemoveFolderTree(full, onFolder);
-            } else {
-                DeleteFile(full);  // one that stays keeps its folder, and that decides the result
-            }
-        }
-    }
-    return RemoveDirectory(path) == kErrorSuccess;
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
 }
 
 std::optional<std::int64_t> FileSize(const std::string& path) {

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -96,6 +97,16 @@ int WaitForProcess(int pid) {
         }
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::uint32_t ReplaceProcess(const std::string& program, const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    ::execv(program.c_str(), args.data());
+    return WinErrorFromErrno(errno);
 }
 
 }  // namespace platform

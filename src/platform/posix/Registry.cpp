@@ -4,187 +4,24 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <fstream>
-#include <map>
-#include <sstream>
-#include <vector>
+#include <iterator>
 
 #include "platform/Env.h"
 #include "platform/ErrorCodes.h"
 #include "platform/FileSystem.h"
 #include "platform/posix/Linux.h"
+#include "platform/posix/RegistryFile.h"
 
 namespace platform {
 namespace {
 
-constexpr const char* kHeader = "valdrune-registry 1";
-
-std::string Fold(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
-// "A\\B\\C" with no empty level; nullopt for anything else.
-std::optional<std::vector<std::string>> SplitKeyPath(const std::string& path) {
-    std::vector<std::string> levels;
-    size_t start = 0;
-    for (;;) {
-        const size_t end = path.find('\\', start);
-        std::string level = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (level.empty()) {
-            return std::nullopt;
-        }
-        levels.push_back(std::move(level));
-        if (end == std::string::npos) {
-            return levels;
-        }
-        start = end + 1;
-    }
-}
-
-struct StoredValue {
-    std::string name;
-    RegistryValue value;
-};
-
-struct StoredKey {
-    std::string path;                            // as created
-    std::map<std::string, StoredValue> values;   // by folded name
-};
-
-using Hive = std::map<std::string, StoredKey>;  // by folded path
-
-bool HasSubkeys(const Hive& hive, const std::string& folded) {
-    const std::string prefix = folded + "\\";
-    const auto next = hive.lower_bound(prefix);
-    return next != hive.end() && next->first.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::string Quote(const std::string& text) {
-    std::string out = "\"";
-    for (const unsigned char c : text) {
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20 || c == 0x7f) {
-                    static constexpr char kHex[] = "0123456789abcdef";
-                    out += "\\x";
-                    out += kHex[c >> 4];
-                    out += kHex[c & 0xf];
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
-
-// Reads the words and quoted texts of one stored line; nullopt when the line is malformed.
-std::optional<std::vector<std::string>> Tokens(const std::string& line) {
-    std::vector<std::string> tokens;
-    size_t i = 0;
-    while (i < line.size()) {
-        if (line[i] == ' ') {
-            ++i;
-            continue;
-        }
-        std::string token;
-        if (line[i] != '"') {
-            while (i < line.size() && line[i] != ' ') {
-                token += line[i++];
-            }
-            tokens.push_back(std::move(token));
-            continue;
-        }
-        for (++i;; ++i) {
-            if (i >= line.size()) {
-                return std::nullopt;
-            }
-            const char c = line[i];
-            if (c == '"') {
-                ++i;
-                break;
-            }
-            if (c != '\\') {
-                token += c;
-                continue;
-            }
-            if (++i >= line.size()) {
-                return std::nullopt;
-            }
-            switch (line[i]) {
-                case 'n': token += '\n'; break;
-                case 'r': token += '\r'; break;
-                case 't': token += '\t'; break;
-                case 'x': {
-                    if (i + 2 >= line.size() || !std::isxdigit(static_cast<unsigned char>(line[i + 1])) ||
-                        !std::isxdigit(static_cast<unsigned char>(line[i + 2]))) {
-                        return std::nullopt;
-                    }
-                    token += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
-                    i += 2;
-                    break;
-                }
-                default: token += line[i];
-            }
-        }
-        tokens.push_back(std::move(token));
-    }
-    return tokens;
-}
-
-std::string Serialize(const Hive& hive) {
-    std::string out = std::string(kHeader) + "\n";
-    for (const auto& [folded, key] : hive) {
-        out += "key " + Quote(key.path) + "\n";
-        for (const auto& [name, stored] : key.values) {
-            if (stored.value.type == kRegDword) {
-                out += "value " + Quote(stored.name) + " dword " + std::to_string(stored.value.number) + "\n";
-            } else {
-                out += "value " + Quote(stored.name) + " sz " + Quote(stored.value.text) + "\n";
-            }
-        }
-    }
-    return out;
-}
-
-// Unreadable lines are skipped: a damaged store loses those entries, never the whole hive.
-Hive Parse(std::istream& in) {
-    Hive hive;
-    StoredKey* current = nullptr;
-    for (std::string line; std::getline(in, line);) {
-        const auto tokens = Tokens(line);
-        if (!tokens || tokens->empty()) {
-            continue;
-        }
-        const auto& t = *tokens;
-        if (t[0] == "key" && t.size() == 2 && SplitKeyPath(t[1])) {
-            current = &hive[Fold(t[1])];
-            current->path = t[1];
-        } else if (t[0] == "value" && t.size() == 4 && current != nullptr) {
-            StoredValue stored{t[1], {}};
-            if (t[2] == "sz") {
-                stored.value = {kRegSz, t[3], 0};
-            } else if (t[2] == "dword" && !t[3].empty() && t[3].size() <= 10 &&
-                       t[3].find_first_not_of("0123456789") == std::string::npos &&
-                       std::stoull(t[3]) <= 0xffffffffULL) {
-                stored.value = {kRegDword, {}, static_cast<std::uint32_t>(std::stoull(t[3]))};
-            } else {
-                continue;
-            }
-            current->values[Fold(t[1])] = std::move(stored);
-        }
-    }
-    return hive;
-}
+using posix::FoldCase;
+using posix::Hive;
+using posix::SplitKeyPath;
 
 const char* HiveName(RegistryHive hive) {
     return hive == RegistryHive::ClassesRoot ? "HKEY_CLASSES_ROOT" : "HKEY_CURRENT_USER";
@@ -221,10 +58,7 @@ public:
             rc = ::flock(m_lockFd, forWriting ? LOCK_EX : LOCK_SH);
         } while (rc != 0 && errno == EINTR);
         std::ifstream in(m_file, std::ios::binary);
-        std::string header;
-        if (in && std::getline(in, header) && header == kHeader) {
-            m_hive = Parse(in);
-        }
+        m_hive = posix::ParseHive(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
     }
     ~HiveSession() {
         if (m_lockFd >= 0) {
@@ -236,7 +70,13 @@ public:
 
     std::uint32_t error() const { return m_error; }
     Hive& hive() { return m_hive; }
-    std::uint32_t Save() { return ReplaceFileContent(m_file, Serialize(m_hive), 0600); }
+    std::uint32_t Save() { return ReplaceFileContent(m_file, posix::SerializeHive(m_hive), 0600); }
+    // Removes the hive's file and its lock while the lock is held: a writer that waited for it
+    // writes both anew, so no change is lost.
+    void Remove() {
+        ::unlink(m_file.c_str());
+        ::unlink((m_file + ".lock").c_str());
+    }
 
 private:
     std::string m_file;
@@ -253,11 +93,11 @@ std::uint32_t SetValue(const RegistryKey& key, const std::string& name, const Re
     if (session.error()) {
         return session.error();
     }
-    const auto it = session.hive().find(Fold(key.path));
+    const auto it = session.hive().find(FoldCase(key.path));
     if (it == session.hive().end()) {
         return kErrorKeyDeleted;
     }
-    auto& stored = it->second.values[Fold(name)];
+    auto& stored = it->second.values[FoldCase(name)];
     if (stored.name.empty()) {
         stored.name = name;
     }
@@ -289,7 +129,7 @@ std::uint32_t RegCreateKeyEx(RegistryHive hive, const std::string& subKey, Regis
     std::string path;
     for (const auto& level : *levels) {
         path += (path.empty() ? "" : "\\") + level;
-        auto& stored = session.hive()[Fold(path)];
+        auto& stored = session.hive()[FoldCase(path)];
         if (stored.path.empty()) {
             stored.path = path;
             added = true;
@@ -303,7 +143,7 @@ std::uint32_t RegCreateKeyEx(RegistryHive hive, const std::string& subKey, Regis
     if (created != nullptr) {
         *created = added;
     }
-    key = {hive, session.hive()[Fold(subKey)].path, true};
+    key = {hive, session.hive()[FoldCase(subKey)].path, true};
     return kErrorSuccess;
 }
 
@@ -313,7 +153,7 @@ std::uint32_t RegOpenKeyEx(RegistryHive hive, const std::string& subKey, Registr
         return kErrorInvalidParameter;
     }
     HiveSession session(hive, false);
-    const auto it = session.hive().find(Fold(subKey));
+    const auto it = session.hive().find(FoldCase(subKey));
     if (it == session.hive().end()) {
         return session.error() ? session.error() : kErrorFileNotFound;
     }
@@ -334,11 +174,11 @@ std::uint32_t RegQueryValueEx(const RegistryKey& key, const std::string& name, R
         return kErrorInvalidParameter;
     }
     HiveSession session(key.hive, false);
-    const auto it = session.hive().find(Fold(key.path));
+    const auto it = session.hive().find(FoldCase(key.path));
     if (it == session.hive().end()) {
         return kErrorFileNotFound;
     }
-    const auto stored = it->second.values.find(Fold(name));
+    const auto stored = it->second.values.find(FoldCase(name));
     if (stored == it->second.values.end()) {
         return kErrorFileNotFound;
     }
@@ -354,8 +194,8 @@ std::uint32_t RegDeleteValue(const RegistryKey& key, const std::string& name) {
     if (session.error()) {
         return session.error();
     }
-    const auto it = session.hive().find(Fold(key.path));
-    if (it == session.hive().end() || it->second.values.erase(Fold(name)) == 0) {
+    const auto it = session.hive().find(FoldCase(key.path));
+    if (it == session.hive().end() || it->second.values.erase(FoldCase(name)) == 0) {
         return kErrorFileNotFound;
     }
     return session.Save();
@@ -365,7 +205,7 @@ std::uint32_t RegDeleteKey(RegistryHive hive, const std::string& subKey) {
     if (!SplitKeyPath(subKey)) {
         return kErrorInvalidParameter;
     }
-    const std::string folded = Fold(subKey);
+    const std::string folded = FoldCase(subKey);
     {
         // Most calls find nothing to delete; they need not create the store to say so.
         HiveSession look(hive, false);
@@ -380,7 +220,7 @@ std::uint32_t RegDeleteKey(RegistryHive hive, const std::string& subKey) {
     if (!session.hive().contains(folded)) {
         return kErrorFileNotFound;
     }
-    if (HasSubkeys(session.hive(), folded)) {
+    if (posix::HasSubkeys(session.hive(), folded)) {
         return kErrorAccessDenied;
     }
     session.hive().erase(folded);
@@ -388,5 +228,26 @@ std::uint32_t RegDeleteKey(RegistryHive hive, const std::string& subKey) {
 }
 
 void RegCloseKey(RegistryKey& key) { key = RegistryKey{}; }
+
+void RemoveRegistryStoreIfEmpty() {
+    const auto user = RegistryHiveFile(RegistryHive::CurrentUser);
+    if (!user) {
+        return;
+    }
+    const std::string folder = user->substr(0, user->rfind('/'));
+    if (!PathExists(folder)) {
+        return;
+    }
+    for (const auto which : {RegistryHive::CurrentUser, RegistryHive::ClassesRoot}) {
+        HiveSession session(which, true);
+        const bool holdsValues = std::ranges::any_of(
+            session.hive(), [](const auto& entry) { return !entry.second.values.empty(); });
+        if (session.error() == 0 && !holdsValues) {
+            session.Remove();
+        }
+    }
+    RemoveDirectory(folder);
+    RemoveDirectory(folder.substr(0, folder.rfind('/')));
+}
 
 }  // namespace platform

@@ -31,6 +31,9 @@ std::optional<std::string> DataHome() {
 
 std::optional<std::string> ConfigHome() { return SpecialFolder(CSIDL_APPDATA); }
 
+// Where a log goes when the program's folder is read-only: the user's local application data.
+std::optional<std::string> StateHome() { return SpecialFolder(CSIDL_LOCAL_APPDATA); }
+
 std::optional<std::string> RuntimeDir() { return std::nullopt; }
 
 std::optional<std::string> DesktopDir() { return SpecialFolder(CSIDL_DESKTOPDIRECTORY); }

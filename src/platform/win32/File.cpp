@@ -11,6 +11,29 @@ namespace {
 
 HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
+// The held file moves to "<path>.1" (the handle shares deletion, so the move is allowed while it
+// is open) and a fresh one takes its name; where either step fails the content is emptied in
+// place instead, as a log without its previous run is better than none. False when the file
+// could not be emptied either.
+bool KeepPreviousContent(std::intptr_t& handle, const std::string& path) {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(AsHandle(handle), &size) || size.QuadPart == 0) {
+        return true;
+    }
+    const std::wstring wide = win32::WidePath(path);
+    if (::MoveFileExW(wide.c_str(), win32::WidePath(path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        const HANDLE fresh = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (fresh != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(AsHandle(handle));
+            handle = reinterpret_cast<std::intptr_t>(fresh);
+            return true;
+        }
+    }
+    LARGE_INTEGER start{};
+    return ::SetFilePointerEx(AsHandle(handle), start, nullptr, FILE_BEGIN) && ::SetEndOfFile(AsHandle(handle));
+}
+
 }  // namespace
 
 // permissions: Windows files carry no mode bits; the folder's access rules apply.
@@ -40,7 +63,7 @@ File::File(const std::string& path, Mode mode, unsigned /*permissions*/) {
         return;
     }
     m_handle = reinterpret_cast<std::intptr_t>(handle);
-    if (mode == Mode::Exclusive && !Truncate(0)) {
+    if (mode == Mode::Exclusive && !KeepPreviousContent(m_handle, path)) {
         Close();
     }
 }

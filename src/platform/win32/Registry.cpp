@@ -148,4 +148,7 @@ std::uint32_t RegDeleteKey(RegistryHive hive, const std::string& subKey) {
 
 void RegCloseKey(RegistryKey& key) { key.open = false; }
 
+// The registry is the system's, not a file of the launcher's: nothing to remove.
+void RemoveRegistryStoreIfEmpty() {}
+
 }  // namespace platform

@@ -1,12 +1,16 @@
 // make-art: draws the launcher's own artwork with cairo and writes it as PNG files.
 //
 //   make-art <output folder>
+//   make-art --icons <output folder>
 //
 // Writes frame.png (976 x 526), close.png (45 x 46) and icon.png (48 x 48), all RGBA. The build
 // runs it and embeds the files with GResource, so the pictures are made the same way on every
 // machine and no binary art is kept in the repository. Only shapes are drawn, never text, so
-// the result does not depend on the fonts installed.
+// the result does not depend on the fonts installed. With --icons it writes the icon for the
+// desktop's icon theme instead: 48x48.png, 64x64.png, 128x128.png, 256x256.png and scalable.svg,
+// each the 48-pixel drawing scaled, so every size shows the same picture.
 
+#include <cairo-svg.h>
 #include <cairo.h>
 
 #include <cmath>
@@ -144,16 +148,38 @@ cairo_surface_t* CloseButton() {
     return s;
 }
 
-cairo_surface_t* Icon() {
+// The icon drawn on a 48-unit canvas into whatever surface (and scale) the caller set up.
+void DrawIcon(cairo_t* cr) {
     const int n = layout::kIconSize;
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, n, n);
-    cairo_t* cr = cairo_create(s);
     RoundedRect(cr, 1, 1, n - 2, n - 2, 9);
     VerticalGradient(cr, 1, n - 1, kNavyTop, kNavyBottom);
     cairo_fill(cr);
     Emblem(cr, n / 2.0, n / 2.0, 17, 2.5);
+}
+
+cairo_surface_t* Icon(int size = layout::kIconSize) {
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size);
+    cairo_t* cr = cairo_create(s);
+    cairo_scale(cr, static_cast<double>(size) / layout::kIconSize, static_cast<double>(size) / layout::kIconSize);
+    DrawIcon(cr);
     cairo_destroy(cr);
     return s;
+}
+
+bool WriteSvgIcon(const std::string& path) {
+    cairo_surface_t* s = cairo_svg_surface_create(path.c_str(), layout::kIconSize, layout::kIconSize);
+    cairo_svg_surface_set_document_unit(s, CAIRO_SVG_UNIT_PX);
+    cairo_t* cr = cairo_create(s);
+    DrawIcon(cr);
+    cairo_destroy(cr);
+    cairo_surface_finish(s);
+    const cairo_status_t status = cairo_surface_status(s);
+    cairo_surface_destroy(s);
+    if (status != CAIRO_STATUS_SUCCESS) {
+        std::fprintf(stderr, "make-art: cannot write %s: %s\n", path.c_str(), cairo_status_to_string(status));
+        return false;
+    }
+    return true;
 }
 
 bool Write(cairo_surface_t* surface, const std::string& path) {
@@ -169,11 +195,20 @@ bool Write(cairo_surface_t* surface, const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make-art <output folder>\n");
+    const bool icons = argc == 3 && std::string(argv[1]) == "--icons";
+    if (argc != 2 && !icons) {
+        std::fprintf(stderr, "usage: make-art [--icons] <output folder>\n");
         return 2;
     }
-    const std::string dir = argv[1];
+    const std::string dir = argv[argc - 1];
+    if (icons) {
+        for (const int size : {48, 64, 128, 256}) {
+            if (!Write(Icon(size), dir + "/" + std::to_string(size) + "x" + std::to_string(size) + ".png")) {
+                return 1;
+            }
+        }
+        return WriteSvgIcon(dir + "/scalable.svg") ? 0 : 1;
+    }
     const bool ok = Write(Frame(), dir + "/frame.png") && Write(CloseButton(), dir + "/close.png") &&
                     Write(Icon(), dir + "/icon.png");
     return ok ? 0 : 1;
