@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <optional>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "platform/Env.h"
@@ -128,23 +127,6 @@ DelayedFolderDeletion DelayedFolderDeletion::Start(const std::string& folder) {
     deletion.m_trigger = pipe[1];
     return deletion;
 }
-
-DelayedFolderDeletion::DelayedFolderDeletion(DelayedFolderDeletion&& other) noexcept
-    : m_trigger(std::exchange(other.m_trigger, -1)),
-      m_pid(std::exchange(other.m_pid, -1)),
-      m_error(std::exchange(other.m_error, 0)) {}
-
-DelayedFolderDeletion& DelayedFolderDeletion::operator=(DelayedFolderDeletion&& other) noexcept {
-    if (this != &other) {
-        Release();
-        m_trigger = std::exchange(other.m_trigger, -1);
-        m_pid = std::exchange(other.m_pid, -1);
-        m_error = std::exchange(other.m_error, 0);
-    }
-    return *this;
-}
-
-DelayedFolderDeletion::~DelayedFolderDeletion() { Release(); }
 
 void DelayedFolderDeletion::Release() {
     if (m_trigger >= 0) {

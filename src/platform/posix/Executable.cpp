@@ -28,16 +28,4 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-std::string BaseNameWithoutExtension(const std::string& path) {
-    const auto slash = path.rfind('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const auto dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0) {
-        name.erase(dot);
-    }
-    return name;
-}
-
-std::string ApplicationName() { return BaseNameWithoutExtension(ExecutablePath()); }
-
 }  // namespace platform

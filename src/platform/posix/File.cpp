@@ -106,20 +106,6 @@ File::File(const std::string& path, Mode mode, unsigned permissions) {
     }
 }
 
-File::File(File&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, -1)), m_error(std::exchange(other.m_error, 0)) {}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_handle = std::exchange(other.m_handle, -1);
-        m_error = std::exchange(other.m_error, 0);
-    }
-    return *this;
-}
-
-File::~File() { Close(); }
-
 std::size_t File::Write(const void* data, std::size_t size) {
     const char* bytes = static_cast<const char*>(data);
     std::size_t done = 0;

@@ -5,26 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <utility>
 
 #include "platform/Env.h"
 #include "platform/posix/Linux.h"
 
 namespace platform {
-
-NamedMutex::NamedMutex(NamedMutex&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, -1)), m_state(std::exchange(other.m_state, State::Failed)) {}
-
-NamedMutex& NamedMutex::operator=(NamedMutex&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_handle = std::exchange(other.m_handle, -1);
-        m_state = std::exchange(other.m_state, State::Failed);
-    }
-    return *this;
-}
-
-NamedMutex::~NamedMutex() { Close(); }
 
 void NamedMutex::Close() {
     if (m_handle >= 0) {

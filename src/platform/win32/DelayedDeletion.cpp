@@ -127,23 +127,6 @@ DelayedFolderDeletion DelayedFolderDeletion::Start(const std::string& folder) {
     return deletion;
 }
 
-DelayedFolderDeletion::DelayedFolderDeletion(DelayedFolderDeletion&& other) noexcept
-    : m_trigger(std::exchange(other.m_trigger, -1)),
-      m_pid(std::exchange(other.m_pid, -1)),
-      m_error(std::exchange(other.m_error, 0)) {}
-
-DelayedFolderDeletion& DelayedFolderDeletion::operator=(DelayedFolderDeletion&& other) noexcept {
-    if (this != &other) {
-        Release();
-        m_trigger = std::exchange(other.m_trigger, -1);
-        m_pid = std::exchange(other.m_pid, -1);
-        m_error = std::exchange(other.m_error, 0);
-    }
-    return *this;
-}
-
-DelayedFolderDeletion::~DelayedFolderDeletion() { Release(); }
-
 void DelayedFolderDeletion::Release() {
     if (m_trigger != -1) {
         const HANDLE thread = reinterpret_cast<HANDLE>(std::exchange(m_trigger, -1));

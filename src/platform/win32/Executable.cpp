@@ -37,16 +37,4 @@ std::string FolderOf(const std::string& path) {
     return separator == 0 ? path.substr(0, 1) : path.substr(0, separator);
 }
 
-std::string BaseNameWithoutExtension(const std::string& path) {
-    const auto separator = LastSeparator(path);
-    std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
-    const auto dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0) {
-        name.erase(dot);
-    }
-    return name;
-}
-
-std::string ApplicationName() { return BaseNameWithoutExtension(ExecutablePath()); }
-
 }  // namespace platform

@@ -1,24 +1,8 @@
 #include "platform/NamedMutex.h"
 
-#include <utility>
-
 #include "platform/win32/Wide.h"
 
 namespace platform {
-
-NamedMutex::NamedMutex(NamedMutex&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, -1)), m_state(std::exchange(other.m_state, State::Failed)) {}
-
-NamedMutex& NamedMutex::operator=(NamedMutex&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_handle = std::exchange(other.m_handle, -1);
-        m_state = std::exchange(other.m_state, State::Failed);
-    }
-    return *this;
-}
-
-NamedMutex::~NamedMutex() { Close(); }
 
 void NamedMutex::Close() {
     if (m_handle != -1) {
