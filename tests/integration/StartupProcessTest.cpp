@@ -88,7 +88,11 @@ TEST_F(LauncherProcess, ASigtermThatLandsOnALibrarysThreadStillClosesItAsTheClos
     pid_t open = 0;
     for (const auto& task : fs::directory_iterator(tasks)) {
         const std::string status = ReadFile(task.path().string() + "/status");
-        const auto blocked = std::stoull(status.substr(status.find("SigBlk:") + 7), nullptr, 16);
+        const auto mask = status.find("SigBlk:");
+        if (mask == std::string::npos) {
+            continue;  // the thread ended after the listing
+        }
+        const auto blocked = std::stoull(status.substr(mask + 7), nullptr, 16);
         if ((blocked & (1ull << (SIGTERM - 1))) == 0 && task.path().filename() != std::to_string(launcher.pid())) {
             open = std::stoi(task.path().filename());
         }
