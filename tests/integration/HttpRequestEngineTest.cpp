@@ -1,22 +1,18 @@
-// The request engine over real libcurl against the loopback operator server (and, for header
-// texts that server never sends, a small in-test server).
+// The request engine over the build's real HTTP library (libcurl, or WinINet under Wine)
+// against the loopback operator server (and, for header texts that server never sends, a small
+// in-test site).
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <numeric>
 #include <thread>
 
-#include "ChildProcess.h"
+#include "LoopbackSites.h"
 #include "OperatorServer.h"
+#include "TempHome.h"
 #include "telemetry/HttpRequest.h"
 
 using namespace testing_support;
@@ -75,105 +71,6 @@ std::string Package(size_t size) {
     }
     return bytes;
 }
-
-size_t ThreadCount() {
-    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
-                                             std::filesystem::directory_iterator()));
-}
-
-// A loopback port whose accept queue is full, so that a connection attempt to it hangs.
-class HangingPort {
-public:
-    HangingPort() {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listener, 0);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        m_filler = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::connect(m_filler, reinterpret_cast<sockaddr*>(&address), sizeof address);  // fills the queue
-    }
-    ~HangingPort() {
-        ::close(m_filler);
-        ::close(m_listener);
-    }
-    int port() const { return m_port; }
-
-    // True while some socket of this machine waits for this port to answer its SYN.
-    bool SomeoneWaits() const {
-        char remote[16];
-        std::snprintf(remote, sizeof remote, "0100007F:%04X", m_port);
-        std::ifstream table("/proc/net/tcp");
-        for (std::string line; std::getline(table, line);) {
-            if (line.find(std::string(" ") + remote + " 02 ") != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    int m_listener = -1;
-    int m_filler = -1;
-    int m_port = 0;
-};
-
-// A loopback site that answers each path with a fixed raw response and closes the connection,
-// for header texts the operator server never sends. One thread, one connection at a time.
-class ScriptedSite {
-public:
-    explicit ScriptedSite(std::map<std::string, std::string> answers) : m_answers(std::move(answers)) {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listener, 16);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { Serve(); });
-    }
-    ~ScriptedSite() {
-        ::shutdown(m_listener, SHUT_RDWR);  // ends the accept loop
-        m_thread.join();
-        ::close(m_listener);
-    }
-    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
-
-private:
-    void Serve() {
-        for (;;) {
-            const int connection = ::accept(m_listener, nullptr, nullptr);
-            if (connection < 0) {
-                return;
-            }
-            std::string head;
-            char buffer[1024];
-            while (head.find("\r\n\r\n") == std::string::npos) {
-                const ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
-                if (n <= 0) {
-                    break;
-                }
-                head.append(buffer, static_cast<size_t>(n));
-            }
-            const auto start = head.find(' ') + 1;
-            const auto it = m_answers.find(head.substr(start, head.find(' ', start) - start));
-            const std::string answer = it != m_answers.end() ? it->second : "HTTP/1.1 404 Not Found\r\n\r\n";
-            ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
-            ::close(connection);
-        }
-    }
-
-    const std::map<std::string, std::string> m_answers;
-    int m_listener = -1;
-    int m_port = 0;
-    std::thread m_thread;
-};
 
 class HttpEngine : public ::testing::Test {
 protected:
