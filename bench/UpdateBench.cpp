@@ -6,6 +6,9 @@
 //       "seconds=<download time> start_kib=<peak RSS at its start> peak_kib=<peak RSS at its end>"
 //   update-bench unzip <archive> <work folder>
 //       unpacks the archive into <work folder>/client; prints "seconds=<time>"
+//   update-bench update <configuration url> <work folder> [public key]
+//       one whole update run (configuration, download, package check, unpacking, install),
+//       with the operator's public key when given; prints "seconds=<time>"
 
 #include <chrono>
 #include <cstdio>
@@ -30,6 +33,17 @@ public:
     void ShowMessageState() override {}
     void InitWebBrower() override {}
     void SetReady() override {}
+};
+
+// Knows whether the update declared the client ready.
+class ReadyWatch final : public MainWindow {
+public:
+    void ShowProgress(const std::string&, const std::string&, int, int) override {}
+    void ShowProgressState() override {}
+    void ShowMessageState() override {}
+    void InitWebBrower() override {}
+    void SetReady() override { ready = true; }
+    bool ready = false;
 };
 
 long PeakResidentKib() {
@@ -72,8 +86,9 @@ CGameRemoteConfig::Settings SettingsFor(const std::string& work) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: update-bench download|unzip <configuration url|archive> <work folder>\n");
+    if (argc != 4 && !(argc == 5 && std::string(argv[1]) == "update")) {
+        std::fprintf(stderr, "usage: update-bench download|unzip|update <configuration url|archive> <work folder> "
+                             "[public key]\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -97,6 +112,20 @@ int main(int argc, char** argv) {
         }
         std::printf("seconds=%.3f start_kib=%ld peak_kib=%ld\n",
                     std::chrono::duration<double>(clock.end - clock.start).count(), clock.startKib, clock.endKib);
+    } else if (mode == "update") {
+        ReadyWatch ready;
+        auto settings = SettingsFor(work);
+        settings.configUrl = argv[2];
+        settings.packagePublicKey = argc == 5 ? argv[4] : "";
+        CGameRemoteConfig config(settings);
+        const auto start = Clock::now();
+        config.InitRemoteConfig(&ready);
+        const auto end = Clock::now();
+        if (!ready.ready) {
+            std::fprintf(stderr, "update-bench: the update did not finish; see %s/update-bench.log\n", work.c_str());
+            return 1;
+        }
+        std::printf("seconds=%.3f\n", std::chrono::duration<double>(end - start).count());
     } else if (mode == "unzip") {
         CGameRemoteConfig config(SettingsFor(work));
         const auto start = Clock::now();

@@ -3,13 +3,18 @@
 #   - a 512 MiB package from tools/operator-server on 127.0.0.1: throughput against `curl -o`
 #   - unpacking 20,000 small files, and a few large ones: speed against `unzip -q`
 #   - peak memory (VmHWM) of the downloading process for a 64 MiB and a 512 MiB package
-# Each figure is the best of five (download) or three (unpacking) runs, taken in turns with the
-# tool it is compared with. Files live below build/bench and are removed at the end.
+#   - the whole update of the 512 MiB package whose digest the configuration names (and, then,
+#     with the operator's signature too) against `curl -o`, `unzip -q` and `sha256sum` in a row
+# Each figure is the best of five (download) or three (unpacking, update) runs, taken in turns
+# with the tool it is compared with. Files live below build/bench and are removed at the end.
+#   bench/run.sh [download] [unpack] [update]     (no argument: all three)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+sections=" ${*:-download unpack update} "
+want() { [[ $sections == *" $1 "* ]]; }
 
 cmake --preset default >/dev/null
-cmake --build --preset default -j2 --target update-bench operator-server >/dev/null
+cmake --build --preset default -j2 --target update-bench operator-server sign-package >/dev/null
 bin=build/default/bin
 work=$PWD/build/bench
 rm -rf "$work"
@@ -27,7 +32,7 @@ best() { sort -g | head -n1; }
 ratio() { python3 -c "import sys; print(f'{float(sys.argv[1]) / float(sys.argv[2]):.2f}')" "$1" "$2"; }
 
 echo "bench: making the test files (not timed)"
-python3 - "$work" <<'PY'
+want unpack && python3 - "$work" <<'PY'
 import os, random, sys
 work = sys.argv[1]
 rnd = random.Random(7)
@@ -50,7 +55,7 @@ for f in range(4):
             out.write(chunk)
             left -= len(chunk)
 PY
-(cd "$work/src" && zip -q -r "$work/small.zip" small && zip -q -r "$work/large.zip" large)
+want unpack && (cd "$work/src" && zip -q -r "$work/small.zip" small && zip -q -r "$work/large.zip" large)
 head -c 512M /dev/urandom >"$work/src/payload512.bin"
 head -c 64M /dev/urandom >"$work/src/payload64.bin"
 (cd "$work/src" && zip -q -0 "$work/files/package512.zip" payload512.bin && zip -q -0 "$work/files/package64.zip" payload64.bin)
@@ -64,10 +69,11 @@ origin="http://127.0.0.1:$(grep -o '[0-9]*$' "$work/server.out")"
 config_url="$origin/api/morvast/ditches/drevoline/client_config_drevoline.php"
 
 use_package() {
-    printf 'ClientVersion=1.0.0.1\nClientDownloadUrl=%s/files/%s\nClient32DownloadUrl=%s/files/%s\n' \
-        "$origin" "$1" "$origin" "$1" >"$work/config.txt"
+    printf 'ClientVersion=1.0.0.1\nClientDownloadUrl=%s/files/%s\nClient32DownloadUrl=%s/files/%s\n%s' \
+        "$origin" "$1" "$origin" "$1" "${2:-}" >"$work/config.txt"
 }
 
+if want download; then
 echo "bench: download of a 512 MiB package"
 use_package package512.zip
 curl_times=() ours_times=() peak512=()
@@ -98,6 +104,7 @@ line64=$("$bin/update-bench" download "$config_url" "$work/run")
 rm -rf "$work/run"
 echo "  64 MiB package:  peak $(sed 's/.*peak_kib=\([0-9]*\).*/\1/' <<<"$line64") KiB (at start $(sed 's/.*start_kib=\([0-9]*\).*/\1/' <<<"$line64") KiB)"
 echo "  512 MiB package: peak $(printf '%s\n' "${peak512[@]}" | sort -g | tail -n1) KiB   (goal: no growth with size)"
+fi
 
 # Every run unpacks into a folder of its own and nothing is deleted until all are timed: ext4
 # makes the first file creations after a large deletion much slower, whoever comes next.
@@ -112,7 +119,7 @@ time_ours() {
     sync
     "$bin/update-bench" unzip "$1" "$2" | sed 's/seconds=//'
 }
-for archive in small large; do
+want unpack && for archive in small large; do
     unzip_times=() ours_times=()
     for i in 1 2 3; do
         if ((i % 2)); then
@@ -132,3 +139,40 @@ for archive in small large; do
     echo "bench: unpacking $what: unzip -q ${unzip_best}s, launcher ${ours_best}s," \
         "speed ratio launcher/unzip $(ratio "$unzip_best" "$ours_best")   (goal >= 1.0)"
 done
+
+if want update; then
+    echo "bench: whole update of a 512 MiB package with its digest (and signature)"
+    openssl genpkey -algorithm ed25519 -out "$work/operator.pem" 2>/dev/null
+    public_key=$("$bin/sign-package" --public-key "$work/operator.pem")
+    signed_lines=$("$bin/sign-package" "$work/files/package512.zip" "$work/operator.pem")
+    digest_line=$(head -n1 <<<"$signed_lines")
+    tools_times=() digest_times=() signed_times=()
+    time_tools() {
+        rm -rf "$work/tools" && mkdir -p "$work/tools" && sync
+        local start
+        start=$(seconds_now)
+        curl -s -o "$work/tools/package.zip" "$origin/files/package512.zip"
+        unzip -q -o "$work/tools/package.zip" -d "$work/tools/client"
+        sha256sum "$work/tools/package.zip" >/dev/null
+        python3 -c "print($(seconds_now) - $start)"
+    }
+    time_update() {  # <configuration lines> [public key]
+        use_package package512.zip "$1"$'\n'
+        rm -rf "$work/run" && sync
+        "$bin/update-bench" update "$config_url" "$work/run" ${2:+"$2"} | sed 's/seconds=//'
+    }
+    for i in 1 2 3; do
+        if ((i % 2)); then tools_times+=("$(time_tools)"); fi
+        digest_times+=("$(time_update "$digest_line")")
+        signed_times+=("$(time_update "$signed_lines" "$public_key")")
+        if ((i % 2 == 0)); then tools_times+=("$(time_tools)"); fi
+    done
+    tools_times+=("$(time_tools)")
+    rm -rf "$work/tools" "$work/run"
+    tools_best=$(printf '%s\n' "${tools_times[@]}" | best)
+    digest_best=$(printf '%s\n' "${digest_times[@]}" | best)
+    signed_best=$(printf '%s\n' "${signed_times[@]}" | best)
+    echo "  curl -o + unzip -q + sha256sum: ${tools_best}s"
+    echo "  launcher, digest:               ${digest_best}s   ratio launcher/tools $(ratio "$digest_best" "$tools_best")   (goal <= 0.6)"
+    echo "  launcher, digest and signature: ${signed_best}s   ratio launcher/tools $(ratio "$signed_best" "$tools_best")   (goal <= 0.6)"
+fi

@@ -36,14 +36,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::size_t chunk = 1 + static_cast<std::size_t>(data[0]);
-    std::string body;
+    CGameRemoteConfig::ConfigBody received;
     for (std::size_t at = 1; at < size; at += chunk) {
         const std::size_t n = std::min(chunk, size - at);
         // libcurl hands over its own buffer; the callback only reads it.
         char* bytes = const_cast<char*>(reinterpret_cast<const char*>(data + at));
-        fuzzing::Check(CGameRemoteConfig::ConfigWriteCallback(bytes, 1, n, &body) == n,
-                       "the configuration write callback refused a chunk");
+        // Past the size limit the callback stops the transfer; below it every chunk is taken.
+        const std::size_t taken = CGameRemoteConfig::ConfigWriteCallback(bytes, 1, n, &received);
+        fuzzing::Check(taken == (received.received <= CGameRemoteConfig::kLongestConfigBody ? n : 0),
+                       "the configuration write callback refused a chunk below the limit");
     }
+    const std::string& body = received.text;
 
     CGameRemoteConfig::Settings settings;
     settings.dataDir = settings.clientDir = fuzzing::ScratchFolder();

@@ -43,6 +43,12 @@ printf 'window=1\nwait=5\n' >"$demo/package/zavo/zavo.cfg"
 (cd "$demo/package" && zip -q -r "$demo/server/files/zavo.zip" zavo)
 package_size=$(stat -c %s "$demo/server/files/zavo.zip")
 
+# The operator's side of the package check: a signing key of the demo's own and the package's
+# digest and signature lines for the configuration (tools/sign-package). The launcher checks
+# the digest before unpacking; a build made with the key's public half checks the signature too.
+openssl genpkey -algorithm ed25519 -out "$demo/server/operator.pem" 2>/dev/null
+signed_lines=$("$bin/sign-package" "$demo/server/files/zavo.zip" "$demo/server/operator.pem")
+
 cat >"$demo/server/config.txt" <<DOC
 EntryUrl=$origin/www/login.html
 CustomParameters=demo
@@ -51,6 +57,7 @@ ClientMiniUpdateVersion=1.0.0.1
 ClientDownloadUrl=$origin/files/zavo.zip
 Client32DownloadUrl=$origin/files/zavo.zip
 ClientDownloadUrl2=$origin/files/zavo.zip
+$signed_lines
 DOC
 
 pids=()

@@ -13,7 +13,7 @@ packages=(
     libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxcb1-dev
     # tests, demo server, benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
-    xvfb xauth xdotool x11-utils fonts-noto-cjk curl unzip zip
+    xvfb xauth xdotool x11-utils fonts-noto-cjk curl unzip zip openssl
     # the Debian package (cpack: dpkg-shlibdeps, file) and the checks of desktop entries and metainfo
     dpkg-dev file desktop-file-utils appstream
     # the Windows game client through Wine, with the fonts its windows draw text in, the Windows

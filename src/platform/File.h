@@ -41,6 +41,8 @@ public:
     std::int64_t Read(void* buffer, std::size_t size);
     // Current length of the file, -1 on failure.
     std::int64_t Size();
+    // Waits until the bytes written so far are on the disk itself (fdatasync, FlushFileBuffers).
+    bool Flush();
     // Cuts (or extends with zeros) the file to length.
     bool Truncate(std::int64_t length);
     // False when the final close reported a failure (some file systems report write errors late).

@@ -14,6 +14,7 @@
 #include "platform/FileSystem.h"
 #include "platform/SystemInfo.h"
 #include "update/CurlHandle.h"
+#include "update/PackageKey.h"
 #include "update/ResumeRecord.h"
 #include "update/UpdateWindow.h"
 
@@ -43,7 +44,8 @@ std::string FirstLine(std::istream& in) {
 
 }  // namespace
 
-CGameRemoteConfig::Settings::Settings() : is64Bit(platform::OperatingSystemIs64Bit()) {}
+CGameRemoteConfig::Settings::Settings()
+    : is64Bit(platform::OperatingSystemIs64Bit()), packagePublicKey(VALDRUNE_PACKAGE_PUBLIC_KEY) {}
 
 CGameRemoteConfig& CGameRemoteConfig::GetInstance() {
     static CGameRemoteConfig* instance = new CGameRemoteConfig();
@@ -87,21 +89,28 @@ int CGameRemoteConfig::InitRemoteConfig(MainWindow* window) {
         LOG_ERROR(kInitRemoteConfig, "curl is NULL!");
         return 0;
     }
-    std::string body;
+    ConfigBody body;
     curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &CGameRemoteConfig::ConfigWriteCallback);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &body);
+    // An announced length over the limit fails before the body comes; the callback stops the rest.
+    curl_easy_setopt(curl.get(), CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kLongestConfigBody));
     curl.LimitWaiting(m_settings.connectTimeoutSeconds, m_settings.stallTimeoutSeconds);
     const CURLcode res = curl_easy_perform(curl.get());
     long status = 0;
     curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
     if (res != CURLE_OK || status != 200) {
+        std::string cause = curl.DescribeOutcome(res, status);
+        if (body.received > kLongestConfigBody || res == CURLE_FILESIZE_EXCEEDED) {
+            cause += fmt::sprintf("; the document is longer than %d bytes", kLongestConfigBody);
+        }
+        LOG_ERROR(kInitRemoteConfig, fmt::sprintf("configuration fetch failed: %s: %s", url, cause));
         LOG_ERROR(kInitRemoteConfig, fmt::sprintf("res:%d, httpStatusCode:%d", static_cast<int>(res), status));
         ShowMessage(window, "更新失败,请检查网络,ErrorCode:102");
         return 0;
     }
-    LoadRemoteConfig(body);
+    LoadRemoteConfig(body.text);
     curl.Reset();
 
     // The page loads while the rest of the update runs.
@@ -134,6 +143,11 @@ void CGameRemoteConfig::LoadDownloadState() {
     m_nOffset = offset;
     m_nResumeOffset = offset;
     m_nTotalSize = ParseDecimal64(ReadResumeValue("totalSize"));
+    // The held bytes' version belongs to the state as well: a run that ends before it would
+    // otherwise parse it writes the record back as 0.0.0.0, and the next run discards the bytes.
+    // (It is parsed again, with its log line, where the update decides.)
+    SetDownloadVersion(ParseVersionText(ReadResumeValue("downloadVersion")));
+    m_bDownloadStateLoaded = true;
 }
 
 void CGameRemoteConfig::ReadInstalledVersion() {
@@ -191,8 +205,15 @@ void CGameRemoteConfig::ActOnDownloadResult(int result, MainWindow* window) {
 
 size_t CGameRemoteConfig::ConfigWriteCallback(char* data, size_t size, size_t count, void* userdata) {
     const size_t bytes = size * count;
+    auto* body = static_cast<ConfigBody*>(userdata);
+    body->received += bytes;
+    // A body without end (or of NUL bytes, which take no room) must not hold the worker or
+    // fill the memory: past the limit the transfer stops with a write error.
+    if (body->received > kLongestConfigBody) {
+        return 0;
+    }
     // The body is text: a chunk counts up to its first NUL byte.
-    static_cast<std::string*>(userdata)->append(data, strnlen(data, bytes));
+    body->text.append(data, strnlen(data, bytes));
     return bytes;
 }
 
@@ -237,10 +258,18 @@ void CGameRemoteConfig::SetDownloadVersion(const LocalClientVersion& version) {
 }
 
 void CGameRemoteConfig::WriteResumeRecord() {
-    std::lock_guard lock(m_recordMutex);
+    if (!m_bDownloadStateLoaded) {
+        return;
+    }
     // The package bytes counted in the offset are already in the file: package writes go
-    // straight to the kernel and the offset only counts what was written.
-    const std::string content = FormatResumeRecord(m_downloadVersion, m_nOffset.load(), m_nTotalSize.load());
+    // straight to the kernel and the offset only counts what was written. (While a transfer
+    // runs they are also flushed to the disk before the record names them.)
+    WriteResumeRecord(m_nOffset.load(), m_nTotalSize.load());
+}
+
+void CGameRemoteConfig::WriteResumeRecord(std::int64_t offset, std::int64_t totalSize) {
+    std::lock_guard lock(m_recordMutex);
+    const std::string content = FormatResumeRecord(m_downloadVersion, offset, totalSize);
     platform::ReplaceFileContent(DataPaths::ResumeRecord(DataDir()), content);
 }
 

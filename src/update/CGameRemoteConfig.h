@@ -6,7 +6,9 @@
 // Threads: InitRemoteConfig and everything it calls run on the update worker. The window
 // thread only calls WriteResumeRecord (on closing) and, once the worker has declared the
 // client ready, the getters of the configuration table, which the worker fills before it
-// calls anything else.
+// calls anything else. While a package downloads, one short-lived recorder thread at a time
+// flushes the package to the disk and then writes the record; the worker joins it before the
+// transfer's outcome is acted on. m_recordMutex serialises every record write.
 
 #include <atomic>
 #include <cstdint>
@@ -50,7 +52,11 @@ public:
         std::string executablePath;  // the running launcher; empty: this process's executable
         bool is64Bit;                // a 64-bit system downloads "ClientDownloadUrl"
         long connectTimeoutSeconds = 60;
-        long stallTimeoutSeconds = 60;  // a transfer that receives nothing for this long fails
+        // A transfer that moves less than 1 KiB in this many seconds fails.
+        long stallTimeoutSeconds = 60;
+        // Base64 of the operator's Ed25519 public key; empty: no signature is checked. The
+        // build's VALDRUNE_PACKAGE_PUBLIC_KEY by default.
+        std::string packagePublicKey;
         std::string noicon;  // nothing sets it in the launcher; non-empty: an up-to-date run makes no shortcuts
         // The free space of the file system holding a path (the unpacking checks it first).
         std::function<std::optional<platform::DiskSpace>(const std::string&)> freeSpace = &platform::FreeDiskSpace;
@@ -99,18 +105,26 @@ public:
     LocalClientVersion DownloadVersion() const;
     LocalClientVersion LocalVersion() const { return m_localClientVersion; }
 
-    // libcurl callbacks (C signatures). The configuration body is appended to a std::string; a
-    // package chunk is written to a platform::File; progress goes to a TransferProgress.
+    // The largest configuration document taken; a longer body fails the fetch (102).
+    static constexpr size_t kLongestConfigBody = 1 << 20;
+    // While a package downloads, the resume record is rewritten after this many new bytes or
+    // this long, whichever comes first, so a crash loses little.
+    static constexpr std::int64_t kRecordEveryBytes = 8 << 20;
+    static constexpr int kRecordEveryMilliseconds = 2000;
+
+    // libcurl callbacks (C signatures). The configuration body goes to a ConfigBody; a package
+    // chunk and the transfer's progress go to the PackageTransfer of the running attempt.
+    struct ConfigBody {
+        std::string text;
+        size_t received = 0;  // bytes libcurl delivered, NUL bytes included
+    };
+    struct PackageTransfer;
     static size_t ConfigWriteCallback(char* data, size_t size, size_t count, void* userdata);
     static size_t PackageWriteCallback(char* data, size_t size, size_t count, void* userdata);
     static int DownloadProgressCallback(void* clientp, std::int64_t dltotal, std::int64_t dlnow,
                                         std::int64_t ultotal, std::int64_t ulnow);
 
 private:
-    struct TransferProgress {
-        CGameRemoteConfig* config;
-        MainWindow* window;
-    };
 
     std::string DataDir() const;
     std::string ClientDir() const;
@@ -126,6 +140,14 @@ private:
     void SetDownloadVersion(const LocalClientVersion& version);
     // Logs the fault's one ERROR line, keeps its kind for LastUnpackFailure; false.
     bool UnpackFailed(const UnpackFault& fault);
+    // Rewrites the resume record during a transfer when enough is new (or always with force),
+    // once the package bytes it counts are on disk: on a thread of its own, or at once with force.
+    void RecordTransfer(PackageTransfer& transfer, bool force);
+    void WriteResumeRecord(std::int64_t offset, std::int64_t totalSize);  // with the held version
+    // The digest and signature check before a package is unpacked; computedSha256 empty: hash
+    // the file now. A package that fails is deleted, logged and reported; false then.
+    bool PackageChecksOut(const std::string& path, std::string computedSha256);
+    bool PackageNeedsChecking() const;
 
     Settings m_settings;
 
@@ -145,4 +167,7 @@ private:
     std::atomic<std::int64_t> m_nTotalSize{0};
     mutable std::mutex m_recordMutex;  // guards m_downloadVersion and serialises record writes
     LocalClientVersion m_downloadVersion;
+    // Until the worker has read the record there is nothing to write back: a close that early
+    // must not replace the previous run's record with zeros.
+    std::atomic<bool> m_bDownloadStateLoaded{false};
 };

@@ -3,6 +3,12 @@
 
 #include <fmt/printf.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <thread>
 #include <type_traits>
 
 #include "core/DataPaths.h"
@@ -13,6 +19,7 @@
 #include "update/CGameRemoteConfig.h"
 #include "update/CurlHandle.h"
 #include "update/DownloadPlan.h"
+#include "update/PackageIntegrity.h"
 #include "update/UpdateWindow.h"
 
 static_assert(std::is_same_v<curl_off_t, std::int64_t>, "the progress callback's counts are libcurl's");
@@ -21,7 +28,43 @@ namespace {
 
 constexpr const char* kOnDownLoad = "CGameRemoteConfig::OnDownLoad";
 
+bool IsPackageStatus(long status) { return status == 200 || status == 206; }
+
 }  // namespace
+
+// What the callbacks of one package transfer share. Lives on the worker's stack for the
+// transfer; everything in it is the worker's (the callbacks run inside curl_easy_perform),
+// except that the recorder thread sets recorderDone.
+struct CGameRemoteConfig::PackageTransfer {
+    PackageTransfer(CGameRemoteConfig* config_, MainWindow* window_, CURL* curl_, platform::File* package_,
+                    std::string packagePath_, PackageDigest* digest_)
+        : config(config_), window(window_), curl(curl_), package(package_), packagePath(std::move(packagePath_)),
+          digest(digest_) {}
+
+    CGameRemoteConfig* config;
+    MainWindow* window;
+    CURL* curl;
+    platform::File* package;
+    std::string packagePath;
+    PackageDigest* digest;     // null when no check needs the package's digest
+    std::int64_t written = 0;  // bytes this transfer appended to the package
+    bool accepted = false;     // the answer is a 200 or 206 whose body is package data
+    long refusedStatus = 0;    // the status of an answer whose body was refused
+    std::string writeFailure;  // why the package file took fewer bytes than it was given
+    std::int64_t recordedWritten = 0;
+    std::chrono::steady_clock::time_point recordedAt = std::chrono::steady_clock::now();
+    // Flushing the package to the disk takes as long as the disk needs; the download goes on
+    // meanwhile and the record follows the flush on this thread. At most one runs at a time.
+    std::thread recorder;
+    std::atomic<bool> recorderDone{true};
+
+    ~PackageTransfer() { JoinRecorder(); }
+    void JoinRecorder() {
+        if (recorder.joinable()) {
+            recorder.join();
+        }
+    }
+};
 
 int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
     LOG_INFO(kOnDownLoad, "OnDownLoad begin");
@@ -85,7 +128,9 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
             break;
         case StartingPoint::UnpackHeldPackage:
             LOG_INFO(kOnDownLoad, "Try unzipping old resource...");
-            if (UnzipFile(packagePath, window)) {
+            // A held package is checked like a downloaded one; one that fails is deleted here.
+            if ((!PackageNeedsChecking() || !platform::PathExists(packagePath) || PackageChecksOut(packagePath, {})) &&
+                UnzipFile(packagePath, window)) {
                 LOG_INFO(kOnDownLoad, "Unzip success!");
                 return kDownloadFinished;
             }
@@ -129,13 +174,21 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
     ++m_nDownloadAttempts;
     SetDownloadVersion(m_clientVersion);  // the resume record now names the version being fetched
 
-    TransferProgress progress{this, window};
+    // The digest covers the whole file: the part kept from earlier runs first, then what comes.
+    std::optional<PackageDigest> digest;
+    if (PackageNeedsChecking()) {
+        digest.emplace();
+        digest->UpdateFromFile(packagePath, m_nResumeOffset);
+    }
+    PackageTransfer transfer{this, window, curl.get(), &package, packagePath, digest ? &*digest : nullptr};
     curl_easy_setopt(curl.get(), CURLOPT_URL, address.c_str());
     curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
+    // An error answer's body is no package data (its status is the failure).
+    curl_easy_setopt(curl.get(), CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &CGameRemoteConfig::PackageWriteCallback);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &package);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, &CGameRemoteConfig::DownloadProgressCallback);
-    curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &progress);
+    curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl.get(), CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(m_nResumeOffset));
     curl_easy_setopt(curl.get(), CURLOPT_BUFFERSIZE, 256L * 1024L);  // fewer, larger writes
@@ -144,12 +197,17 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
     long status = 0;
     curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
 
-    if (res == CURLE_OK && (status == 200 || status == 206)) {
+    if (res == CURLE_OK && IsPackageStatus(status)) {
         curl.Reset();
+        RecordTransfer(transfer, /*force=*/true);  // a crash from here on finds the package whole
         package.Close();
         Reports().LogEvent(EventUnzipStart);
         Reports().Log("game download success");
         LOG_INFO(kOnDownLoad, "download is finish");
+        if (digest && !PackageChecksOut(packagePath, digest->FinishHex())) {
+            ShowMessage(window, "解压失败,ErrorCode:104");
+            return kDownloadFinished;
+        }
         if (!UnzipFile(packagePath, window)) {
             ShowMessage(window, "解压失败,ErrorCode:104");
             LOG_INFO(kOnDownLoad, "unzip is error!");
@@ -158,8 +216,17 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
         return kDownloadFinished;
     }
 
+    std::string cause = curl.DescribeOutcome(res, status);
+    if (transfer.refusedStatus != 0) {
+        cause += fmt::sprintf("; the body of the %d answer was not taken as package data", transfer.refusedStatus);
+    }
+    if (!transfer.writeFailure.empty()) {
+        cause += "; " + transfer.writeFailure;
+    }
+    LOG_ERROR(kOnDownLoad, fmt::sprintf("package download failed: %s: %s", address, cause));
     LOG_INFO(kOnDownLoad, "download is error!");
     Reports().Log("game download failed");
+    RecordTransfer(transfer, /*force=*/true);  // what did arrive stays usable after a crash
     // A server that cannot continue from the offset (it sends the whole file, or says the
     // range cannot be satisfied) would refuse every later run the same way: start over instead.
     if (m_nResumeOffset > 0 && (res == CURLE_RANGE_ERROR || status == 416)) {
@@ -167,6 +234,7 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
         m_nResumeOffset = 0;
         m_nOffset = 0;
         m_nTotalSize = 0;
+        WriteResumeRecord();  // an earlier record would send the next run to the same refusal
     }
     curl.Reset();
     package.Close();
@@ -174,25 +242,126 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
 }
 
 size_t CGameRemoteConfig::PackageWriteCallback(char* data, size_t size, size_t count, void* userdata) {
-    auto* package = static_cast<platform::File*>(userdata);
-    if (package == nullptr || !package->IsOpen() || size == 0) {
+    auto* transfer = static_cast<PackageTransfer*>(userdata);
+    if (transfer == nullptr || transfer->package == nullptr || !transfer->package->IsOpen() || size == 0) {
         return 0;
     }
+    CGameRemoteConfig& config = *transfer->config;
+    if (!transfer->accepted) {
+        // Only the body of a 200 or 206 is package data (libcurl hands over no body of a
+        // redirect it follows, so this is the final answer).
+        long status = 0;
+        curl_easy_getinfo(transfer->curl, CURLINFO_RESPONSE_CODE, &status);
+        if (!IsPackageStatus(status)) {
+            transfer->refusedStatus = status;
+            return 0;
+        }
+        transfer->accepted = true;
+        curl_off_t announced = -1;
+        curl_easy_getinfo(transfer->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        if (announced >= 0) {
+            config.m_nTotalSize = config.m_nResumeOffset + announced;  // the record's size from the first byte on
+        }
+    }
+    errno = 0;
+    const size_t written = transfer->package->Write(data, size * count);
+    if (written < size * count) {
+        transfer->writeFailure = fmt::sprintf("writing %s failed: %s", transfer->packagePath,
+                                              errno != 0 ? std::strerror(errno) : "no space left on device");
+    }
+    if (transfer->digest != nullptr) {
+        transfer->digest->Update(data, written);
+    }
+    transfer->written += static_cast<std::int64_t>(written);
+    config.m_nOffset = config.m_nResumeOffset + transfer->written;
+    config.RecordTransfer(*transfer, /*force=*/false);
     // A short count makes libcurl end the transfer with a write error.
-    return package->Write(data, size * count) / size;
+    return written / size;
 }
 
 int CGameRemoteConfig::DownloadProgressCallback(void* clientp, std::int64_t dltotal, std::int64_t dlnow,
                                                 std::int64_t, std::int64_t) {
-    const auto* progress = static_cast<TransferProgress*>(clientp);
-    CGameRemoteConfig& config = *progress->config;
-    const DownloadProgress reached = ComputeDownloadProgress(config.m_nResumeOffset, dlnow, dltotal);
-    config.m_nOffset = reached.offset;
+    auto* transfer = static_cast<PackageTransfer*>(clientp);
+    CGameRemoteConfig& config = *transfer->config;
+    // Counts of an answer whose body is not package data (an error page, a redirect) say
+    // nothing about the package.
+    const DownloadProgress reached = transfer->accepted
+                                         ? ComputeDownloadProgress(config.m_nResumeOffset, dlnow, dltotal)
+                                         : ComputeDownloadProgress(config.m_nResumeOffset, 0, 0);
     // Until the size is announced the record keeps the size it knows: a resume record that
     // says "all of it" would make the next run give up the bytes on disk.
     if (reached.sizeKnown) {
         config.m_nTotalSize = reached.total;
     }
-    ShowProgress(progress->window, reached.text, reached.percent, 1);
+    // Called about once a second even while nothing arrives: the time rule of the record.
+    config.RecordTransfer(*transfer, /*force=*/false);
+    ShowProgress(transfer->window, reached.text, reached.percent, 1);
     return 0;
+}
+
+void CGameRemoteConfig::RecordTransfer(PackageTransfer& transfer, bool force) {
+    if (force) {
+        transfer.JoinRecorder();  // nothing of this transfer may land after what follows it
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const std::int64_t fresh = transfer.written - transfer.recordedWritten;
+    if (fresh <= 0 || (!force && fresh < kRecordEveryBytes &&
+                       now - transfer.recordedAt < std::chrono::milliseconds(kRecordEveryMilliseconds))) {
+        return;
+    }
+    if (!force && !transfer.recorderDone) {
+        return;  // the previous flush is still under way; the next call tries again
+    }
+    transfer.JoinRecorder();
+    // The record may only name bytes that are on the disk: a power loss keeps the record (it is
+    // written with a flush and a rename) and must find the package at least as long. Every byte
+    // counted here has been written; the flush (of the file, through any descriptor) covers it.
+    const std::int64_t offset = m_nOffset.load();
+    const std::int64_t total = m_nTotalSize.load();
+    const auto flushThenRecord = [this, path = transfer.packagePath, offset, total] {
+        // A handle of its own (Windows flushes only through a writable one); nothing is written.
+        platform::File package(path, platform::File::Mode::Append);
+        if (package.IsOpen() && package.Flush()) {
+            WriteResumeRecord(offset, total);
+        }
+    };
+    transfer.recordedWritten = transfer.written;
+    transfer.recordedAt = now;
+    if (force) {
+        flushThenRecord();
+        return;
+    }
+    transfer.recorderDone = false;
+    transfer.recorder = std::thread([flushThenRecord, &done = transfer.recorderDone] {
+        flushThenRecord();
+        done = true;
+    });
+}
+
+bool CGameRemoteConfig::PackageNeedsChecking() const {
+    std::string ignored;
+    return !m_settings.packagePublicKey.empty() || FindConfigValue("ClientPackageSha256", ignored);
+}
+
+bool CGameRemoteConfig::PackageChecksOut(const std::string& path, std::string computedSha256) {
+    std::optional<std::string> expected;
+    std::optional<std::string> signature;
+    if (std::string value; FindConfigValue("ClientPackageSha256", value)) {
+        expected = value;
+    }
+    if (std::string value; FindConfigValue("ClientPackageSignature", value)) {
+        signature = value;
+    }
+    if (computedSha256.empty() && expected) {
+        computedSha256 = Sha256FileHex(path);
+    }
+    const PackageVerdict verdict = JudgePackage(expected, signature, m_settings.packagePublicKey, computedSha256);
+    if (verdict.accepted) {
+        return true;
+    }
+    // Nothing of it is unpacked, and the next run fetches it again.
+    platform::DeleteFile(path);
+    LOG_ERROR(kOnDownLoad, fmt::sprintf("%s: %s", path, verdict.problem));
+    Reports().Log("game package check failed: " + verdict.problem);
+    return false;
 }

@@ -2,8 +2,14 @@
 
 namespace {
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 // False when the line holds no "=".
-bool StoreEntry(std::string_view line, RemoteConfigTable& table) {
+bool StoreEntry(std::string_view line, bool endedByLf, RemoteConfigTable& table) {
+    // A document saved with Windows line ends: the CR is the line end's, not the value's.
+    if (endedByLf && !line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
     const size_t first = line.find('=');
     if (first == std::string_view::npos) {
         return false;
@@ -17,14 +23,18 @@ bool StoreEntry(std::string_view line, RemoteConfigTable& table) {
 }  // namespace
 
 void ParseRemoteConfigDocument(std::string_view document, RemoteConfigTable& table) {
+    // An editor's UTF-8 byte-order mark would otherwise become part of the first key.
+    if (document.starts_with(kByteOrderMark)) {
+        document.remove_prefix(kByteOrderMark.size());
+    }
     size_t lineEnd = document.find('\n');
     // Only the first line may lack a "=" without ending the document.
-    StoreEntry(document.substr(0, lineEnd), table);
+    StoreEntry(document.substr(0, lineEnd), lineEnd != std::string_view::npos, table);
     while (lineEnd != std::string_view::npos) {
         const size_t start = lineEnd + 1;
         lineEnd = document.find('\n', start);
         const size_t length = lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - start;
-        if (!StoreEntry(document.substr(start, length), table)) {
+        if (!StoreEntry(document.substr(start, length), lineEnd != std::string_view::npos, table)) {
             return;
         }
     }

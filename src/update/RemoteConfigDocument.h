@@ -1,8 +1,9 @@
 #pragma once
 // The operator's configuration document: "key=value" lines separated by LF, read with the
-// rules the operator's servers have always been written against (nothing trimmed, the first
-// occurrence of a key wins, text after a second "=" dropped, the first line without "=" after
-// the first line ends the document).
+// rules the operator's servers have always been written against (nothing else trimmed, the
+// first occurrence of a key wins, text after a second "=" dropped, the first line without "="
+// after the first line ends the document). A CR before an LF belongs to the line end and a
+// leading UTF-8 byte-order mark is skipped, so a document saved on Windows reads the same.
 
 #include <map>
 #include <string>

@@ -31,6 +31,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kPackageName = "drevoline-1.0.2.7.zip";
+constexpr const char* kConfigPath = "/api/morvast/ditches/drevoline/client_config_drevoline.php";
 constexpr const char* kWorker = "[INFO][CGameRemoteConfig::InitRemoteConfig] ";
 constexpr const char* kDownload = "[INFO][CGameRemoteConfig::OnDownLoad] ";
 constexpr const char* kUnzip = "[INFO][CGameRemoteConfig::OnUnzipFile] ";
@@ -157,6 +158,17 @@ protected:
         const auto at = std::find(lines.begin(), lines.end(), entry);
         return {at, lines.end()};
     }
+    // Whether some entry so far starts with start.
+    bool Logged(const std::string& start) const {
+        const auto lines = Log();
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) { return line.starts_with(start); });
+    }
+    // From the last occurrence of entry on (the log holds every run of a test).
+    std::vector<std::string> LogFromLast(const std::string& entry) const {
+        auto lines = Log();
+        const auto at = std::find(lines.rbegin(), lines.rend(), entry);
+        return {at == lines.rend() ? lines.end() : std::prev(at.base()), lines.end()};
+    }
     std::vector<std::string> PackageRequests() const {
         std::vector<std::string> requests;
         for (const auto& r : server.Requests()) {
@@ -210,6 +222,19 @@ std::vector<std::string> ShortcutLog(const std::string& folder, const std::strin
 }
 
 void Append(std::vector<std::string>& to, const std::vector<std::string>& more) { to.insert(to.end(), more.begin(), more.end()); }
+
+// What a command-line tool prints (the standard tools check the launcher, not the other way round).
+std::string ToolOutput(std::vector<std::string> argv, const std::string& input = "") {
+    ChildProcess tool({std::move(argv), {{"PATH", "/usr/bin:/bin"}}, "", input});
+    EXPECT_EQ(tool.Wait(), 0) << tool.Stderr();
+    return tool.Stdout();
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+    TempDir dir;
+    WriteFile(dir.path() + "/f", bytes);
+    return ToolOutput({"/usr/bin/sha256sum", dir.path() + "/f"}).substr(0, 64);
+}
 
 }  // namespace
 
@@ -514,9 +539,12 @@ TEST_F(UpdatePipeline, AServerRefusingRangesDoesNotWedgeLaterRuns) {
     RunUpdate();  // the whole file with 200 while a range was asked: libcurl refuses it
     EXPECT_EQ(window->Messages(), std::vector<std::string>{"更新失败,请检查下载链接"});
     const auto lines = LogFrom(kDownload + std::string("Try Resuming download from break point."));
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[1], kDownload + std::string("download is error!"));
-    EXPECT_EQ(lines[2], kDownload + std::string("The server refused to resume from break point. The next download starts from the beginning."));
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[1], "[ERROR][CGameRemoteConfig::OnDownLoad] package download failed: " + Primary() +
+                            ": libcurl 33 (Requested range was not delivered by the server: HTTP server doesn't seem to "
+                            "support byte ranges. Cannot resume.), HTTP status 200");
+    EXPECT_EQ(lines[2], kDownload + std::string("download is error!"));
+    EXPECT_EQ(lines[3], kDownload + std::string("The server refused to resume from break point. The next download starts from the beginning."));
     config->WriteResumeRecord();
     EXPECT_EQ(ReadFile(world.dataDir() + "/tempdownload.dat"), "downloadVersion=1.0.2.7\noffset=0\ntotalSize=0\n");
 
@@ -700,8 +728,8 @@ TEST_F(UpdatePipeline, AHeldCompletePackageIsInstalledWithoutATransferUnlessItIs
 TEST_F(UpdatePipeline, TheResumeRecordReadsWhatItWrote) {
     config = std::make_unique<CGameRemoteConfig>(Settings());
     EXPECT_EQ(config->ReadResumeValue("offset"), "");
-    config->WriteResumeRecord();
-    EXPECT_EQ(ReadFile(world.dataDir() + "/tempdownload.dat"), "downloadVersion=0.0.0.0\noffset=0\ntotalSize=0\n");
+    config->WriteResumeRecord();  // closed before the worker read anything: there is nothing to write back
+    EXPECT_FALSE(fs::exists(world.dataDir() + "/tempdownload.dat"));
     WriteFile(world.dataDir() + "/tempdownload.dat", "downloadVersion=1.2.3.4\r\noffset=-300\r\ntotalSize=900\r\n");
     EXPECT_EQ(config->ReadResumeValue("offset"), "-300");
     EXPECT_EQ(config->ReadResumeValue("downloadVersion"), "1.2.3.4");
@@ -711,7 +739,166 @@ TEST_F(UpdatePipeline, TheResumeRecordReadsWhatItWrote) {
     WriteFile(world.dataDir() + "/tempdownload.dat", "downloadVersion=1.2.3.4\noffset=300\ntotalSize=900\n");
     RunUpdate();
     config->WriteResumeRecord();
-    EXPECT_EQ(ReadFile(world.dataDir() + "/tempdownload.dat"), "downloadVersion=0.0.0.0\noffset=300\ntotalSize=900\n");
+    EXPECT_EQ(ReadFile(world.dataDir() + "/tempdownload.dat"), "downloadVersion=1.2.3.4\noffset=300\ntotalSize=900\n");
+}
+
+// ---- What a misbehaving or hostile server can no longer do to the update ----
+
+TEST_F(UpdatePipeline, ATricklingServerNoLongerHoldsTheFetchOrTheDownloadForever) {
+    // The test's limit: less than 1 KiB in 2 seconds gives up (the launcher's is 60 seconds).
+    server.SetConfig(Config());
+    server.SetRule(kConfigPath, "rate=40");
+    RunUpdate();
+    EXPECT_EQ(window->Messages(), std::vector<std::string>{"更新失败,请检查网络,ErrorCode:102"});
+    EXPECT_EQ(Log().end()[-2], "[ERROR][CGameRemoteConfig::InitRemoteConfig] configuration fetch failed: " + server.ConfigUrl() +
+                                   ": libcurl 28 (Timeout was reached: Operation too slow. Less than 512 bytes/sec "
+                                   "transferred the last 2 seconds), HTTP status 200");
+
+    server.ClearRules();  // a trickling primary gives way to the backup
+    Publish(kPackageName, ZipBuilder().StoredFile("a.dat", Bytes(1500, 5)).Bytes());
+    Publish("backup.zip", GamePackage().Bytes());
+    server.SetRule("/files/" + std::string(kPackageName), "rate=20");
+    RunUpdate();
+    EXPECT_TRUE(window->IsReady());
+    EXPECT_EQ(PackageRequests().back(), "GET /files/backup.zip range=-");
+}
+
+TEST_F(UpdatePipeline, AConfigurationBodyOverOneMebibyteFailsAs102InsteadOfFillingTheMemory) {
+    server.SetConfig(Config() + std::string(CGameRemoteConfig::kLongestConfigBody, 'x'));  // its length announced
+    RunUpdate();
+    ASSERT_EQ(window->Messages(), std::vector<std::string>{"更新失败,请检查网络,ErrorCode:102"});
+    EXPECT_EQ(Log().back(), "[ERROR][CGameRemoteConfig::InitRemoteConfig] res:63, httpStatusCode:200");
+
+    server.SetConfig(Config());
+    server.SetRule(kConfigPath, "endless");  // no length and no end
+    RunUpdate();
+    EXPECT_EQ(window->Messages(), std::vector<std::string>{"更新失败,请检查网络,ErrorCode:102"});
+    EXPECT_EQ(Log().back(), "[ERROR][CGameRemoteConfig::InitRemoteConfig] res:23, httpStatusCode:200");
+    EXPECT_NE(Log().end()[-2].find("the document is longer than 1048576 bytes"), std::string::npos);
+}
+
+TEST_F(UpdatePipeline, ADocumentSavedOnWindowsNoLongerDisablesUpdates) {
+    Publish(kPackageName, GamePackage().Bytes());
+    server.SetConfig(Config());
+    server.SetRule(kConfigPath, "crlf,bom");
+    RunUpdate();
+    EXPECT_EQ(config->GetEntryUrl(), server.Url("/www/index.html"));  // the first key, without its CR
+    EXPECT_EQ(PackageRequests(), std::vector<std::string>{"GET /files/" + std::string(kPackageName) + " range=-"});
+    EXPECT_TRUE(window->IsReady());
+}
+
+TEST_F(UpdatePipeline, AnErrorAnswersBodyIsNeverTakenAsPackageData) {
+    const std::string package = GamePackage().Bytes();
+    const std::string failed = "[ERROR][CGameRemoteConfig::OnDownLoad] package download failed: " + Primary() + ": libcurl ";
+    Publish(kPackageName, package);
+    server.SetConfig(Config({.backup = false}));
+    // Both answers carry the whole package as their body.
+    server.SetRule("/files/" + std::string(kPackageName), "status-body=203,times=1");  // a success, but no package answer
+    RunUpdate();
+    EXPECT_EQ(ReadFile(PackagePath()), "");
+    EXPECT_TRUE(Logged(failed + "23 (Failed writing received data to disk/application: Failure writing output to "
+                                "destination), HTTP status 203; the body of the 203 answer was not taken as package data"));
+
+    const std::string record = "downloadVersion=1.0.2.7\noffset=300\ntotalSize=" + std::to_string(package.size()) + "\n";
+    WriteFile(PackagePath(), package.substr(0, 300));
+    WriteFile(world.dataDir() + "/tempdownload.dat", record);
+    server.SetRule("/files/" + std::string(kPackageName), "status-body=500,times=1");
+    RunUpdate();
+    EXPECT_EQ(ReadFile(PackagePath()), package.substr(0, 300));
+    EXPECT_TRUE(Logged(failed + "22 (HTTP response code said error: The requested URL returned error: 500), HTTP status 500"));
+    config->WriteResumeRecord();
+    EXPECT_EQ(ReadFile(world.dataDir() + "/tempdownload.dat"), record);
+    RunUpdate();  // the held bytes are still good for resuming
+    EXPECT_EQ(PackageRequests().back(), "GET /files/" + std::string(kPackageName) + " range=bytes=300-");
+    EXPECT_TRUE(window->IsReady());
+}
+
+TEST_F(UpdatePipeline, AddressesOtherThanHttpAreRefused) {
+    const std::string local = world.root() + "/local.zip";
+    GamePackage().WriteTo(local);
+    server.SetConfig("ClientVersion=1.0.2.7\nClientDownloadUrl=file://" + local + "\n");
+    RunUpdate();
+    EXPECT_EQ(window->Messages(), std::vector<std::string>{"更新失败,请检查下载链接"});
+    EXPECT_FALSE(fs::exists(world.clientDir() + "/zavo"));
+    EXPECT_TRUE(Logged("[ERROR][CGameRemoteConfig::OnDownLoad] package download failed: file://" + local +
+                       ": libcurl 1 (Unsupported protocol"));
+
+    auto settings = Settings();
+    settings.configUrl = "file://" + local;
+    RunUpdate(settings);
+    EXPECT_EQ(Log().back(), "[ERROR][CGameRemoteConfig::InitRemoteConfig] res:1, httpStatusCode:0");
+}
+
+// ---- The package's digest and the operator's signature ----
+
+TEST_F(UpdatePipeline, APackageThatDoesNotMatchItsDigestIsNeverUnpacked) {
+    const std::string good = GamePackage().Bytes();
+    const std::string tampered = GamePackage().File("zavo/extra.dll", "planted").Bytes();
+    server.SetConfig(Config({.backup = false}) + "ClientPackageSha256=" + Sha256Hex(good) + "\n");
+    Publish(kPackageName, tampered);
+    RunUpdate();
+    EXPECT_EQ(window->Messages(), std::vector<std::string>{"解压失败,ErrorCode:104"});
+    EXPECT_FALSE(fs::exists(world.clientDir() + "/zavo"));  // not a single entry written
+    EXPECT_FALSE(fs::exists(PackagePath()));
+    const std::string mismatch = "package digest mismatch: expected sha256 " + Sha256Hex(good) + ", got " + Sha256Hex(tampered);
+    EXPECT_EQ(Log().back(), "[ERROR][CGameRemoteConfig::OnDownLoad] " + PackagePath() + ": " + mismatch);
+    EXPECT_EQ(reports.Entries().back(), "game package check failed: " + mismatch);
+
+    // A resumed download counts the bytes it kept: good ones pass, altered ones do not.
+    Publish(kPackageName, good);
+    for (const bool keptIntact : {true, false}) {
+        SCOPED_TRACE(keptIntact);
+        fs::remove(VersionFile());
+        std::string kept = good.substr(0, 4000);
+        kept[100] = static_cast<char>(kept[100] ^ (keptIntact ? 0 : 1));
+        WriteFile(PackagePath(), kept);
+        WriteFile(world.dataDir() + "/tempdownload.dat",
+                  "downloadVersion=1.0.2.7\noffset=4000\ntotalSize=" + std::to_string(good.size()) + "\n");
+        RunUpdate();
+        EXPECT_EQ(PackageRequests().back(), "GET /files/" + std::string(kPackageName) + " range=bytes=4000-");
+        EXPECT_EQ(window->IsReady(), keptIntact);
+    }
+
+    // A complete package held from an earlier run is checked too, then fetched anew.
+    WriteFile(PackagePath(), tampered);
+    WriteFile(world.dataDir() + "/tempdownload.dat", "downloadVersion=1.0.2.7\noffset=10\ntotalSize=10\n");
+    RunUpdate();
+    EXPECT_EQ(LogFromLast(kDownload + std::string("Try unzipping old resource...")).at(2),
+              kDownload + std::string("Unzip failed, and restart downloading game resource!"));
+    EXPECT_TRUE(window->IsReady());
+    EXPECT_FALSE(fs::exists(world.clientDir() + "/zavo/extra.dll"));
+}
+
+TEST_F(UpdatePipeline, WithTheOperatorsKeyOnlySignedPackagesAreUnpacked) {
+    TempDir keys;
+    const std::string key = keys.path() + "/operator.pem";
+    const std::string other = keys.path() + "/other.pem";
+    for (const auto& pem : {key, other}) {
+        ToolOutput({"/usr/bin/openssl", "genpkey", "-algorithm", "ed25519", "-out", pem});
+    }
+    auto settings = Settings();
+    settings.packagePublicKey = ToolOutput({"/bin/sh", "-c", "openssl pkey -in \"$0\" -pubout -outform DER | tail -c 32 | base64", key});
+    settings.packagePublicKey.pop_back();
+    const std::string package = GamePackage().Bytes();
+    Publish(kPackageName, package);
+    const std::string digest = Sha256Hex(package);
+    WriteFile(keys.path() + "/digest.txt", digest);
+    const auto signedBy = [&](const std::string& pem) {  // as the openssl tool signs
+        const std::string raw = ToolOutput({"/usr/bin/openssl", "pkeyutl", "-sign", "-rawin", "-inkey", pem, "-in", keys.path() + "/digest.txt"});
+        return "ClientPackageSha256=" + digest + "\nClientPackageSignature=" + ToolOutput({"/usr/bin/base64", "-w0"}, raw) + "\n";
+    };
+    for (const auto& [lines, unpacked] : std::vector<std::pair<std::string, bool>>{
+             {"", false},
+             {signedBy(other), false},
+             {signedBy(key), true},
+             {ToolOutput({VALDRUNE_SIGN_PACKAGE, server.FilesDir() + "/" + kPackageName, key}), true}}) {
+        SCOPED_TRACE(lines);
+        fs::remove(VersionFile());
+        server.SetConfig(Config({.backup = false}) + lines);
+        RunUpdate(settings);
+        EXPECT_EQ(window->IsReady(), unpacked);
+        EXPECT_EQ(Log().back().find(": package signature ") != std::string::npos, !unpacked) << Log().back();
+    }
 }
 
 TEST_F(UpdatePipeline, AFailedUnpackingNeitherMixesTheInstalledClientNorLeavesItTakenForCurrent) {

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <random>
+#include <regex>
 
 #include "ChildProcess.h"
 #include "Launcher.h"
@@ -24,6 +26,16 @@ bool Printed(const ChildProcess& p, const std::string& text) { return p.Stdout()
 bool Logged(const std::string& logPath, const std::string& entry) {
     const auto entries = LogEntries(ReadFile(logPath));
     return std::find(entries.begin(), entries.end(), entry) != entries.end();
+}
+
+std::vector<std::string> PackageRequests(const OperatorServer& server) {
+    std::vector<std::string> requests;
+    for (const auto& request : server.Requests()) {
+        if (request.find(" /files/") != std::string::npos) {
+            requests.push_back(request);
+        }
+    }
+    return requests;
 }
 
 }  // namespace
@@ -67,12 +79,7 @@ TEST(UpdateProcess, AClosedDownloadResumesInTheNextRunAndTheInstalledCopyStartsU
         EXPECT_EQ(launcher.Wait(), 0);
         EXPECT_EQ(launcher.Stderr(), "");
     }
-    std::vector<std::string> packageRequests;
-    for (const auto& request : server.Requests()) {
-        if (request.find(" /files/") != std::string::npos) {
-            packageRequests.push_back(request);
-        }
-    }
+    const std::vector<std::string> packageRequests = PackageRequests(server);
     ASSERT_FALSE(packageRequests.empty());
     EXPECT_EQ(packageRequests.back(), "GET /files/zavo.zip range=bytes=" + std::to_string(half) + "-");
     EXPECT_TRUE(Logged(log, "[INFO][CGameRemoteConfig::OnDownLoad] Try Resuming download from break point."));
@@ -100,4 +107,72 @@ TEST(UpdateProcess, AClosedDownloadResumesInTheNextRunAndTheInstalledCopyStartsU
     EXPECT_FALSE(Logged(copyLog, "[INFO][CGameRemoteConfig::InitRemoteConfig] 创建桌面快捷方式..."));
     EXPECT_FALSE(fs::exists(world.home() + "/Desktop/Valdrune.desktop"));
     EXPECT_EQ(ReadFile(installed), ReadFile(exe));
+}
+
+TEST(UpdateProcess, AKilledDownloadResumesFromItsLastRecordInsteadOfStartingOver) {
+    TempHome world;
+    OperatorServer server(OperatorServer::OriginPort());
+    std::string big(20 << 20, '\0');
+    std::mt19937 random(12);
+    std::generate(big.begin(), big.end(), [&] { return static_cast<char>(random()); });
+    const std::string package = GamePackage().StoredFile("zavo/data/big.dat", big).Bytes();
+    WriteFile(server.FilesDir() + "/zavo.zip", package);
+    server.SetConfig("ClientVersion=1.0.0.1\nClientMiniUpdateVersion=1.0.0.1\nClientDownloadUrl=" + server.PackageUrl() +
+                     "\nClient32DownloadUrl=" + server.PackageUrl() + "\n");
+    const std::string exe = CopyLauncherTo(world.root() + "/app");
+    const std::string packageFile = world.dataDir() + "/zavo.zip";
+    const std::string record = world.dataDir() + "/tempdownload.dat";
+    const auto recordedOffset = [&]() -> long long {
+        std::smatch m;
+        const std::string text = ReadFile(record);
+        return std::regex_match(text, m, std::regex("downloadVersion=1\\.0\\.0\\.1\noffset=(\\d+)\ntotalSize=" +
+                                                    std::to_string(package.size()) + "\n"))
+                   ? std::stoll(m[1])
+                   : -1;
+    };
+
+    // The server holds the body after a chosen number of bytes of the run's answer until the
+    // test has killed the launcher there.
+    struct Moment {
+        size_t holdAfter;
+        bool recorded;  // wait for the record to reach it, or kill as soon as the bytes are on disk
+    };
+    const size_t mib = 1 << 20;
+    const std::vector<Moment> moments = {
+        {8 * mib + 4096, true},  // past the 8 MiB record, the rest recorded after 2 seconds
+        {8 * mib, true},         // exactly 8 MiB more: recorded at once
+        {300000, false},         // killed before the record need have caught up
+    };
+    std::vector<std::string> expectedRanges;
+    long long resumeFrom = 0;
+    for (const Moment& moment : moments) {
+        const size_t holdAt = static_cast<size_t>(resumeFrom) + moment.holdAfter;
+        SCOPED_TRACE(holdAt);
+        server.SetRule("/files/zavo.zip", "stall-after=" + std::to_string(moment.holdAfter));
+        ChildProcess launcher(LauncherOptions(world, exe));
+        expectedRanges.push_back("GET /files/zavo.zip range=" +
+                                 (resumeFrom == 0 ? std::string("-") : "bytes=" + std::to_string(resumeFrom) + "-"));
+        ASSERT_TRUE(WaitFor([&] {
+            return moment.recorded ? recordedOffset() == static_cast<long long>(holdAt)
+                                   : fs::exists(packageFile) && fs::file_size(packageFile) >= holdAt;
+        }, 90s)) << "record: " << ReadFile(record) << launcher.Stdout() << launcher.Stderr();
+        launcher.Signal(SIGKILL);
+        EXPECT_EQ(launcher.Wait(), 128 + SIGKILL);
+        // The record never names more than is on disk, and never less than it named before.
+        const long long recorded = recordedOffset();
+        EXPECT_GE(recorded, resumeFrom);
+        const std::string held = ReadFile(packageFile);
+        ASSERT_GE(held.size(), static_cast<size_t>(recorded));
+        EXPECT_TRUE(held.compare(0, recorded, package, 0, recorded) == 0);
+        resumeFrom = recorded;
+    }
+
+    server.ClearRules();
+    ChildProcess launcher(LauncherOptions(world, exe));
+    ASSERT_TRUE(WaitFor([&] { return Printed(launcher, "更新已完成"); }, 90s)) << launcher.Stdout() << launcher.Stderr();
+    launcher.Signal(SIGTERM);
+    EXPECT_EQ(launcher.Wait(), 0);
+    expectedRanges.push_back("GET /files/zavo.zip range=bytes=" + std::to_string(resumeFrom) + "-");
+    EXPECT_EQ(PackageRequests(server), expectedRanges);
+    EXPECT_EQ(ReadFile(world.clientDir() + "/zavo/data/big.dat"), big);
 }

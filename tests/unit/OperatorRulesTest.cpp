@@ -12,7 +12,13 @@ TEST(OperatorRules, SpecsCombineAndRejectWhatTheyDoNotKnow) {
     EXPECT_TRUE(ParseRule("ignore-ranges")->ignoreRanges);
     EXPECT_EQ(ParseRule("redirect=/b,status=301")->redirect, "/b");
     EXPECT_EQ(ParseRule("status=404")->status, 404);
-    for (const char* bad : {"status=99", "cut=", "cut=-1", "rate=0", "stall=1", "bogus", "times=0"}) {
+    rule = ParseRule("status-body=500,endless,crlf,bom");
+    ASSERT_TRUE(rule);
+    EXPECT_EQ(rule->bodyStatus, 500);
+    EXPECT_EQ(rule->status, 0);  // the body is still the path's own
+    EXPECT_TRUE(rule->endless && rule->crlf && rule->bom);
+    for (const char* bad : {"status=99", "cut=", "cut=-1", "rate=0", "stall=1", "bogus", "times=0", "status-body=7",
+                            "endless=1"}) {
         EXPECT_FALSE(ParseRule(bad)) << bad;
     }
 }

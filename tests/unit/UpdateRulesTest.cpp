@@ -8,6 +8,7 @@
 
 #include "update/DownloadPlan.h"
 #include "update/LocalClientVersion.h"
+#include "update/PackageIntegrity.h"
 #include "update/RemoteConfigDocument.h"
 #include "update/ResumeRecord.h"
 #include "update/ZipReader.h"
@@ -28,7 +29,10 @@ TEST(RemoteConfigDocument, LinesEntriesAndTheirQuirks) {
     EXPECT_EQ(Parse("A=1\nB=2\n\nC=3"), (RemoteConfigTable{{"A", "1"}, {"B", "2"}}));  // empty line ends it
     EXPECT_EQ(Parse("hello\nA=1\nB=2"), (RemoteConfigTable{{"A", "1"}, {"B", "2"}}));  // only line 1 may lack "="
     EXPECT_EQ(Parse("A=1\nnoise\nB=2"), (RemoteConfigTable{{"A", "1"}}));
-    EXPECT_EQ(Parse("A=1\r\nB=2\r\n"), (RemoteConfigTable{{"A", "1\r"}, {"B", "2\r"}}));  // CR stays
+    // Saved on Windows: the CR before an LF is the line end's, a leading byte-order mark is skipped.
+    EXPECT_EQ(Parse("\xEF\xBB\xBF" "A=1\r\nB=2\r\n\r\nC=3"), (RemoteConfigTable{{"A", "1"}, {"B", "2"}}));
+    EXPECT_EQ(Parse("hello\r\nA=x\ry\r\r\nB=\r"), (RemoteConfigTable{{"A", "x\ry\r"}, {"B", "\r"}}));  // only one, only before LF
+    EXPECT_EQ(Parse("A=\xEF\xBB\xBF\n\xEF\xBB\xBF" "B=1"), (RemoteConfigTable{{"A", "\xEF\xBB\xBF"}, {"\xEF\xBB\xBF" "B", "1"}}));
     EXPECT_EQ(Parse("A=1\nA=2"), (RemoteConfigTable{{"A", "1"}}));                     // first wins
     EXPECT_EQ(Parse("Url=a?x=1&y=2"), (RemoteConfigTable{{"Url", "a?x"}}));            // a second "=" cuts
     EXPECT_EQ(Parse("=x\nk=\n k = v "), (RemoteConfigTable{{"", "x"}, {"k", ""}, {" k ", " v "}}));
@@ -167,5 +171,22 @@ TEST(ArchiveEntryName, OnlyNamesInsideTheClientFolder) {
     for (const char* outside : {"../evil.txt", "zavo/../../evil", "a/..", "..", "/etc/passwd", "\\evil",
                                 "..\\evil.txt", "a\\..\\..\\b", "C:/evil", "c:evil", ""}) {
         EXPECT_FALSE(IsContainedEntryName(outside)) << outside;
+    }
+}
+
+TEST(PackageSignature, VerifiesEd25519AsPublishedAndRefusesEverythingElse) {
+    // RFC 8032, section 7.1, test 2: the one-byte message "r".
+    const std::string key = "PUAXw+hDiVqStwqnTRt+vJyYLM8uxJaMwM1V8Sr0Zgw=";
+    const std::string signature = "kqAJqfDUyrhyDoILX2QlQKKye1QWUD+Ps3YiI+vbadoIWsHkPhWZbkWPNhPQ8R2MOHsurrQwKu6wDSkWErsMAA==";
+    std::string problem;
+    EXPECT_TRUE(VerifyEd25519(key, "r", signature, problem)) << problem;
+    // The configuration document cuts a value at its second "=", so the padding comes without.
+    EXPECT_TRUE(VerifyEd25519(key, "r", signature.substr(0, signature.size() - 2), problem)) << problem;
+    EXPECT_FALSE(VerifyEd25519(key, "s", signature, problem));
+    EXPECT_FALSE(VerifyEd25519(key, "r", "A" + signature.substr(1), problem));
+    EXPECT_FALSE(VerifyEd25519(key, "r", signature.substr(0, 84), problem));  // 63 bytes
+    EXPECT_FALSE(VerifyEd25519(key.substr(0, 40), "r", signature, problem));
+    for (const char* bad : {"Y", "YW J", "YQ=a", "Y===", "YWJj\r"}) {
+        EXPECT_FALSE(DecodeBase64(bad)) << bad;
     }
 }

@@ -29,6 +29,14 @@ std::optional<Rule> ParseRule(const std::string& ruleText) {
             rule.ignoreRanges = true;
         } else if (key == "stall" && eq == std::string::npos) {
             rule.stall = true;
+        } else if (key == "endless" && eq == std::string::npos) {
+            rule.endless = true;
+        } else if (key == "crlf" && eq == std::string::npos) {
+            rule.crlf = true;
+        } else if (key == "bom" && eq == std::string::npos) {
+            rule.bom = true;
+        } else if (key == "status-body" && number && *number >= 100 && *number < 600) {
+            rule.bodyStatus = static_cast<int>(*number);
         } else if (key == "redirect" && !value.empty()) {
             rule.redirect = value;
         } else if (key == "status" && number && *number >= 100 && *number < 600) {

@@ -1,7 +1,8 @@
 // operator-server: a stand-in for the operator's management server, on 127.0.0.1 only, for
 // the demo and the tests. It answers the configuration document, serves game packages with
 // byte ranges, records reports as JSON lines and serves the channel's page. Rules make a path
-// misbehave on purpose (status, redirect, ignored ranges, a cut or stalled body, a slow rate).
+// misbehave on purpose (status, redirect, ignored ranges, a cut or stalled body, a slow rate, an
+// error status over a real body, a body without end, a document saved on Windows).
 //
 //   operator-server [--port N] [--config FILE] [--files DIR] [--www DIR] [--reports FILE]
 //                   [--rule PATH RULE]...
@@ -217,6 +218,31 @@ void SendBody(State& state, const httplib::Request& req, httplib::Response& res,
               const std::string& contentType, const Rule& rule) {
     // The library would slice the body again for the range; this server answers ranges itself.
     const_cast<httplib::Request&>(req).ranges.clear();
+    if (rule.endless) {
+        // The body, then "PadN=..." lines for as long as the client reads, no length announced.
+        auto shared = std::make_shared<Body>(std::move(body));
+        res.set_chunked_content_provider(contentType, [shared](size_t offset, httplib::DataSink& sink) {
+            static const std::string filler = [] {
+                std::string lines;
+                for (int i = 0; lines.size() < 64 * 1024; ++i) {
+                    lines += "Pad" + std::to_string(i) + "=" + std::string(100, 'x') + "\n";
+                }
+                return lines;
+            }();
+            if (offset < shared->size) {
+                std::string head(shared->size, '\0');
+                return shared->Read(0, head.data(), head.size()) && sink.write(head.data(), head.size());
+            }
+            return sink.write(filler.data(), filler.size());
+        });
+        return;
+    }
+    if (rule.bodyStatus != 0) {
+        // An error answer whose body looks like what was asked for.
+        res.status = rule.bodyStatus;
+        res.set_content(body.file.empty() ? body.text : ReadWhole(body.file).value_or(""), contentType);
+        return;
+    }
     size_t start = 0;
     size_t length = body.size;
     res.status = 200;
@@ -358,6 +384,14 @@ int main(int argc, char** argv) {
         if (!text) {
             res.status = 404;
             return;
+        }
+        if (t_rule.crlf) {
+            for (size_t at = text->find('\n'); at != std::string::npos; at = text->find('\n', at + 2)) {
+                text->insert(at, "\r");
+            }
+        }
+        if (t_rule.bom) {
+            text->insert(0, "\xEF\xBB\xBF");
         }
         SendBody(state, req, res, Body{*text, {}, text->size()}, "text/plain", t_rule);
     });

@@ -158,6 +158,14 @@ std::int64_t File::Size() {
     return st.st_size;
 }
 
+bool File::Flush() {
+    if (m_handle < 0 || ::fdatasync(static_cast<int>(m_handle)) != 0) {
+        m_error = m_handle < 0 ? kErrorInvalidParameter : WinErrorFromErrno(errno);
+        return false;
+    }
+    return true;
+}
+
 bool File::Truncate(std::int64_t length) {
     if (m_handle < 0 || length < 0) {
         m_error = kErrorInvalidParameter;

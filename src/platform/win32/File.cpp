@@ -123,6 +123,14 @@ std::int64_t File::Size() {
     return size.QuadPart;
 }
 
+bool File::Flush() {
+    if (!IsOpen() || !::FlushFileBuffers(AsHandle(m_handle))) {
+        m_error = IsOpen() ? win32::LastError() : kErrorInvalidParameter;
+        return false;
+    }
+    return true;
+}
+
 bool File::Truncate(std::int64_t length) {
     if (!IsOpen() || length < 0) {
         m_error = kErrorInvalidParameter;
