@@ -1,11 +1,13 @@
 // The operator server for the Windows tests, which run under Wine: the Linux program started
-// through Wine (which runs a Linux program when asked to start one, with the standard handles
-// given but no process handle), asked over WinINet on 127.0.0.1.
+// through Wine (which runs a Linux program when asked to start one, with the standard input and
+// output given but no process handle), asked over WinINet on 127.0.0.1.
 
+#include <winsock2.h>
 #include <windows.h>
 #include <wininet.h>
 
-#include <fstream>
+#include <algorithm>
+#include <memory>
 #include <regex>
 #include <stdexcept>
 
@@ -13,7 +15,6 @@
 #include "platform/win32/CommandLine.h"
 #include "platform/win32/Wide.h"
 
-using platform::win32::Narrow;
 using platform::win32::Widen;
 
 namespace testing_support {
@@ -43,30 +44,63 @@ std::string WindowsPath(const std::string& unixPath) {
     return path;
 }
 
-// This process as Linux knows it.
-std::string UnixProcessId() {
-    std::ifstream stat(WindowsPath("/proc/self/stat"));
-    std::string id;
-    stat >> id;
-    return id;
+class Socket {
+public:
+    explicit Socket(SOCKET socket = INVALID_SOCKET) : m_socket(socket) {}
+    ~Socket() {
+        if (m_socket != INVALID_SOCKET) {
+            ::closesocket(m_socket);
+        }
+    }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    SOCKET get() const { return m_socket; }
+
+private:
+    SOCKET m_socket;
+};
+
+// The two ends of a fresh loopback connection: the one kept and the one given away.
+std::pair<std::unique_ptr<Socket>, std::unique_ptr<Socket>> LoopbackConnection() {
+    // Started once for the process and never stopped: a lifeline may last until its end.
+    static const bool started = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    const Socket listener(started ? ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    auto* raw = reinterpret_cast<sockaddr*>(&address);
+    if (::bind(listener.get(), raw, sizeof address) != 0 || ::listen(listener.get(), 1) != 0 ||
+        ::getsockname(listener.get(), raw, &length) != 0) {
+        throw std::runtime_error("no loopback listener for the server's lifeline");
+    }
+    auto kept = std::make_unique<Socket>(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (::connect(kept->get(), raw, sizeof address) != 0) {
+        throw std::runtime_error("the server's lifeline does not connect");
+    }
+    auto given = std::make_unique<Socket>(::accept(listener.get(), nullptr, nullptr));
+    if (given->get() == INVALID_SOCKET) {
+        throw std::runtime_error("the server's lifeline is not accepted");
+    }
+    return {std::move(kept), std::move(given)};
 }
 
-// Starts a Linux program through Wine with its output in files; nothing to wait for or end.
-void StartLinuxProgram(const std::vector<std::string>& argv, const std::string& output, const std::string& errors) {
+// Starts a Linux program through Wine with input as its standard input and its output into a
+// file; nothing to wait for or end.
+void StartLinuxProgram(const std::vector<std::string>& argv, HANDLE input, const std::string& output) {
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-    const auto open = [&](const std::string& path, DWORD access, DWORD disposition) {
-        return platform::win32::Handle(::CreateFileW(Widen(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                     &inherited, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-    };
-    const auto in = open("NUL", GENERIC_READ, OPEN_EXISTING);
-    const auto out = open(output, GENERIC_WRITE, CREATE_ALWAYS);
-    const auto err = open(errors, GENERIC_WRITE, CREATE_ALWAYS);
+    const platform::win32::Handle out(::CreateFileW(Widen(output).c_str(), GENERIC_WRITE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, CREATE_ALWAYS,
+                                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in.get();
+    startup.hStdInput = input;
     startup.hStdOutput = out.get();
-    startup.hStdError = err.get();
+    startup.hStdError = out.get();
     std::wstring line = platform::win32::CommandLineFor(argv);
     PROCESS_INFORMATION started{};
     if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
@@ -96,47 +130,38 @@ private:
 
 struct OperatorServer::Process {
     TempDir io;
-    std::string serverId;  // the Linux process id, to end it
+    // This end of the server's lifeline: closing it, or this process ending, ends the server.
+    std::unique_ptr<Socket> lifeline;
 };
 
 int OperatorServer::Start(const std::vector<std::string>& arguments, int port) {
     m_process = std::make_shared<Process>();
-    const std::string output = m_process->io.path() + "\\stdout";
-    const std::string errors = m_process->io.path() + "\\stderr";
+    const std::string output = m_process->io.path() + "\\output";
     std::vector<std::string> argv = {WindowsPath("/bin/sh"), VALDRUNE_SOURCE_DIR "/tests/support/server-for-wine.sh",
-                                     UnixProcessId(), VALDRUNE_OPERATOR_SERVER, "--port", std::to_string(port)};
+                                     VALDRUNE_OPERATOR_SERVER, "--port", std::to_string(port)};
     for (const std::string& argument : arguments) {
         // Paths below this test's folders are handed over as Linux sees them.
         argv.push_back(argument.starts_with(m_dir.path()) ? UnixPath(argument) : argument);
     }
-    StartLinuxProgram(argv, output, errors);
+    auto [kept, given] = LoopbackConnection();
+    StartLinuxProgram(argv, reinterpret_cast<HANDLE>(given->get()), output);
+    m_process->lifeline = std::move(kept);
 
     const std::regex ready(R"(listening on 127\.0\.0\.1:(\d+))");
-    const std::regex server(R"(server (\d+))");
     std::smatch m;
-    const bool up = WaitFor([&] {
+    WaitFor([&] {
         const std::string out = ReadFile(output);
-        return std::regex_search(out, m, ready) || ReadFile(errors).find("operator-server") != std::string::npos;
+        return std::regex_search(out, m, ready) || out.find("operator-server:") != std::string::npos ||
+               out.find("sh:") != std::string::npos;
     });
     const std::string out = ReadFile(output);
-    if (std::smatch id; std::regex_search(out, id, server)) {
-        m_process->serverId = id[1];
-    }
-    if (!up || !std::regex_search(out, m, ready)) {
-        throw std::runtime_error("operator-server did not start: " + ReadFile(errors));
+    if (!std::regex_search(out, m, ready)) {
+        throw std::runtime_error("operator-server did not start: " + out);
     }
     return std::stoi(m[1]);
 }
 
-OperatorServer::~OperatorServer() {
-    if (m_process && !m_process->serverId.empty()) {
-        try {
-            StartLinuxProgram({WindowsPath("/bin/kill"), m_process->serverId}, "NUL", "NUL");
-        } catch (const std::exception&) {
-            // The server still ends with this process.
-        }
-    }
-}
+OperatorServer::~OperatorServer() = default;
 
 std::string OperatorServer::Control(const std::string& method, const std::string& target) const {
     const InternetHandle root(::InternetOpenW(L"valdrune-tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
