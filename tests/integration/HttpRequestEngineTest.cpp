@@ -8,6 +8,7 @@
 #include <atomic>
 #include <map>
 #include <numeric>
+#include <regex>
 #include <thread>
 
 #include "LoopbackSites.h"
@@ -205,8 +206,12 @@ TEST_F(HttpEngine, AProxyCarriesTheWholeAddressSoItsNameIsNeverResolvedHere) {
     params.m_nProxyPort = server.port();
     const int id = manager.AddRequest(params);
     ASSERT_TRUE(Pump([&] { return manager.Find("finished", id) != nullptr; }));
-    EXPECT_EQ(RequestsTo("http://reports.valdrune.invalid/"),
-              std::vector<std::string>{"GET http://reports.valdrune.invalid/api/laucher_info.php?via=proxy range=-"});
+    // WinINet writes the scheme's port into the address; libcurl leaves it out.
+    const auto proxied = RequestsTo("http://reports.valdrune.invalid");
+    ASSERT_EQ(proxied.size(), 1u);
+    EXPECT_TRUE(std::regex_match(proxied[0], std::regex(R"(GET http://reports\.valdrune\.invalid(:80)?)"
+                                                        R"(/api/laucher_info\.php\?via=proxy range=-)")))
+        << proxied[0];
 }
 
 TEST_F(HttpEngine, ATimeOutDuringAStalledReadAbortsItAndTheLateEndIsIgnored) {
@@ -289,6 +294,7 @@ TEST(HttpEngineShutdown, DestroyingTheManagerWhileConnectionsHangReturnsAtOnceAn
             return hanging.SomeoneWaits() && !requests.empty() && requests.back().find("stalled=1") != std::string::npos;
         },
         EventLoop::Clock::now() + 20s));
+    ASSERT_GT(ThreadCount(), baseline);  // the count sees the requests' threads
 
     const auto start = std::chrono::steady_clock::now();
     manager.reset();

@@ -5,7 +5,9 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <iphlpapi.h>
+#include <process.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -60,14 +62,44 @@ std::pair<Socket, int> Listen(int backlog) {
 
 }  // namespace
 
+#ifdef _WIN32
+namespace {
+
+// The module that holds code at address, or null.
+HMODULE ModuleOf(const void* address) {
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         static_cast<LPCWSTR>(address), &module);
+    return module;
+}
+
+// True for a thread that starts in the C runtime's thread start, as every std::thread does.
+bool StartedThroughTheRuntime(DWORD threadId) {
+    static const HMODULE runtime = ModuleOf(reinterpret_cast<const void*>(&::_beginthreadex));
+    const HANDLE thread = ::OpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId);
+    if (thread == nullptr) {
+        return false;  // it has just ended
+    }
+    void* start = nullptr;
+    const NTSTATUS status = ::NtQueryInformationThread(thread, ThreadQuerySetWin32StartAddress, &start,
+                                                       sizeof start, nullptr);
+    ::CloseHandle(thread);
+    return status == 0 && runtime != nullptr && ModuleOf(start) == runtime;
+}
+
+}  // namespace
+#endif
+
 std::size_t ThreadCount() {
 #ifdef _WIN32
+    // The threads the program made: WinINet and the system's thread pool keep workers of their
+    // own for a while after the last request, which no request of ours can end.
     std::size_t count = 0;
     const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     THREADENTRY32 entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
-        count += entry.th32OwnerProcessID == ::GetCurrentProcessId() ? 1 : 0;
+        count += entry.th32OwnerProcessID == ::GetCurrentProcessId() && StartedThroughTheRuntime(entry.th32ThreadID);
     }
     ::CloseHandle(snapshot);
     return count;

@@ -10,7 +10,8 @@
 
 namespace testing_support {
 
-// The threads of this process now.
+// The threads of this process now; on Windows those it started itself (std::thread), not the
+// system libraries' workers.
 std::size_t ThreadCount();
 
 // A loopback port whose accept queue is full, so that a connection attempt to it hangs.
