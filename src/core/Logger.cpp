@@ -12,6 +12,7 @@
 #include "platform/ErrorCodes.h"
 #include "platform/Executable.h"
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 
 namespace {
 
@@ -117,23 +118,59 @@ std::string Logger::FormatTime(const std::tm& time) {
                         time.tm_hour, time.tm_min, time.tm_sec, time.tm_year + 1900);
 }
 
+namespace {
+
+// The bytes of message's first count bytes in the file: every line feed as the line end.
+std::size_t WrittenSize(std::string_view message, std::size_t count) {
+    const std::size_t feeds = static_cast<std::size_t>(std::count(message.begin(), message.begin() + count, '\n'));
+    return count + feeds * (platform::kTextLineEnd.size() - 1);
+}
+
+// How many bytes of message fit into budget bytes of the file, never half a character.
+std::size_t FittingPrefix(std::string_view message, std::size_t budget) {
+    std::size_t keep = 0;
+    for (std::size_t used = 0; keep < message.size(); ++keep) {
+        used += message[keep] == '\n' ? platform::kTextLineEnd.size() : 1;
+        if (used > budget) {
+            break;
+        }
+    }
+    // Back off over at most three continuation bytes.
+    for (int i = 0; i < 3 && keep > 0 && keep < message.size() &&
+                    (static_cast<unsigned char>(message[keep]) & 0xC0) == 0x80;
+         ++i) {
+        --keep;
+    }
+    return keep;
+}
+
+void AppendAsWritten(std::string& text, std::string_view message) {
+    for (const char c : message) {
+        if (c == '\n') {
+            text += platform::kTextLineEnd;
+        } else {
+            text += c;
+        }
+    }
+}
+
+}  // namespace
+
 std::string Logger::FormatLine(const std::tm& time, std::string_view level, std::string_view function, int line,
                                std::string_view message) {
-    constexpr std::string_view kLineEnd = "\n";
+    // As the runtime's text mode writes a line: every line feed, the message's own included,
+    // reaches the file as the system's line end (CR LF on Windows).
+    const std::string_view lineEnd = platform::kTextLineEnd;
     std::string text = fmt::sprintf("[%s][%s][%s::%d] ", FormatTime(time), level, function, line);
-    const std::size_t room = kMaxLineBytes - std::min(kMaxLineBytes, text.size() + kLineEnd.size());
-    if (message.size() <= room) {
-        text += message;
+    const std::size_t room = kMaxLineBytes - std::min(kMaxLineBytes, text.size() + lineEnd.size());
+    if (WrittenSize(message, message.size()) <= room) {
+        AppendAsWritten(text, message);
     } else {
         const std::string marker = fmt::sprintf("...[cut, %d bytes]", message.size());
-        std::size_t keep = room - std::min(room, marker.size());
-        // Never half a character: back off over at most three continuation bytes.
-        for (int i = 0; i < 3 && keep > 0 && (static_cast<unsigned char>(message[keep]) & 0xC0) == 0x80; ++i) {
-            --keep;
-        }
-        text.append(message.substr(0, keep)).append(marker);
+        AppendAsWritten(text, message.substr(0, FittingPrefix(message, room - std::min(room, marker.size()))));
+        text += marker;
     }
-    return text.append(kLineEnd);
+    return text.append(lineEnd);
 }
 
 std::tm Logger::SystemLocalTime() {

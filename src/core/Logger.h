@@ -38,7 +38,8 @@ public:
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
 
-    // Appends "[time][level][function::line] message\n" in one write. Safe from any thread.
+    // Appends "[time][level][function::line] message\n" in one write, each line feed as the
+    // system's line end (CR LF on Windows, as text mode writes it). Safe from any thread.
     void Write(std::string_view message, std::string_view function, int line, std::string_view level);
 
     // Closes the file; later writes are dropped.
@@ -47,8 +48,8 @@ public:
 
     // "Mon Dec 08 09:05:03 2025": English names whatever the locale, day always two digits.
     static std::string FormatTime(const std::tm& time);
-    // The bytes of one line as they reach the file, at most kMaxLineBytes: a longer message is
-    // cut on a UTF-8 character boundary and marked.
+    // The bytes of one line as they reach the file, line ends included, at most kMaxLineBytes: a
+    // longer message is cut on a UTF-8 character boundary and marked.
     static std::string FormatLine(const std::tm& time, std::string_view level, std::string_view function,
                                   int line, std::string_view message);
     static std::tm SystemLocalTime();

@@ -1,7 +1,5 @@
 #include "telemetry/HttpRequest.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -10,54 +8,11 @@
 
 #include <fmt/printf.h>
 
-#include "platform/Env.h"
 #include "telemetry/BrowserInfo.h"
-#include "telemetry/ProxyEnvironment.h"
 
 CHttpRequestParams::CHttpRequestParams() : m_strUserAgent(BrowserInfo::DefaultUserAgent()) {}
 
 namespace inner {
-namespace {
-
-std::string UrlPart(CURLU* url, CURLUPart part) {
-    char* text = nullptr;
-    if (curl_url_get(url, part, &text, 0) != CURLUE_OK || text == nullptr) {
-        return {};
-    }
-    std::string value(text);
-    curl_free(text);
-    return value;
-}
-
-}  // namespace
-
-const char* SchemeText(int scheme) {
-    return scheme == kSchemeHttps ? "https" : scheme == kSchemeHttp ? "http" : "";
-}
-
-CUrlParts CrackUrl(const std::string& url) {
-    CUrlParts parts;
-    CURLU* handle = curl_url();
-    if (handle == nullptr) {
-        return parts;
-    }
-    if (curl_url_set(handle, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS) == CURLUE_OK) {
-        const std::string scheme = UrlPart(handle, CURLUPART_SCHEME);
-        parts.nScheme = scheme == "https" ? kSchemeHttps : scheme == "http" ? kSchemeHttp : kSchemeUnknown;
-        parts.strHost = UrlPart(handle, CURLUPART_HOST);
-        const std::string port = UrlPart(handle, CURLUPART_PORT);
-        // The port written in the address is the one connected to; without one, the scheme's.
-        parts.nPort = !port.empty() ? std::atoi(port.c_str()) : parts.nScheme == kSchemeHttps ? 443 : 80;
-        const std::string query = UrlPart(handle, CURLUPART_QUERY);
-        parts.strObject = UrlPart(handle, CURLUPART_PATH) + (query.empty() ? "" : "?" + query);
-        curl_url_set(handle, CURLUPART_USER, nullptr, 0);
-        curl_url_set(handle, CURLUPART_PASSWORD, nullptr, 0);
-        curl_url_set(handle, CURLUPART_FRAGMENT, nullptr, 0);
-        parts.strRequestUrl = UrlPart(handle, CURLUPART_URL);
-    }
-    curl_url_cleanup(handle);
-    return parts;
-}
 
 const char* VerbText(int verb) {
     switch (verb) {
@@ -101,26 +56,18 @@ CHttpRequest::CHttpRequest(int requestId, inner::CEventWindow& eventWindow, cons
     m_strObject = parts.strObject;
 
     inner::CTransferPlan plan;
+    plan.scheme = m_nScheme;
+    plan.host = m_strHost;
+    plan.port = m_nPort;
+    plan.object = m_strObject;
     plan.url = parts.strRequestUrl;
     plan.userAgent = m_params.m_strUserAgent;
     if (!m_params.m_strProxyHost.empty()) {
         plan.proxy = fmt::sprintf("%s:%d", m_params.m_strProxyHost, m_params.m_nProxyPort);
-        plan.hopHost = m_params.m_strProxyHost;
-        plan.hopPort = m_params.m_nProxyPort;
+        plan.proxyHost = m_params.m_strProxyHost;
+        plan.proxyPort = m_params.m_nProxyPort;
         plan.proxyUserName = m_params.m_strProxyUserName;
         plan.proxyPassword = m_params.m_strProxyPassword;
-    } else if (std::string proxy = inner::ProxyFromEnvironment(inner::SchemeText(m_nScheme), m_strHost,
-                                                               platform::ProxyVariable);
-               !proxy.empty()) {
-        // No proxy of its own: the system's settings, which on this platform are the proxy
-        // variables the update's transfers follow.
-        const inner::CProxyHop hop = inner::ProxyHop(proxy);
-        plan.proxy = std::move(proxy);
-        plan.hopHost = hop.host;
-        plan.hopPort = hop.port;
-    } else {
-        plan.hopHost = m_strHost;
-        plan.hopPort = m_nPort;
     }
     m_transfer = std::make_shared<inner::CTransfer>(m_nRequestId, eventWindow.GetNotifier(), std::move(plan));
 
@@ -146,8 +93,7 @@ void CHttpRequest::OnConnected() {
     if (m_nScheme == kSchemeHttps) {
         m_params.m_dwRequestFlags |= kInternetFlagSecure;
     }
-    const bool followRedirects = (m_params.m_dwRequestFlags & kInternetFlagNoAutoRedirect) == 0;
-    m_transfer->OpenRequest(inner::VerbText(m_params.m_nVerb), m_params.m_strPostData, followRedirects);
+    m_transfer->OpenRequest(inner::VerbText(m_params.m_nVerb), m_params.m_strPostData, m_params.m_dwRequestFlags);
 
     std::string headers = m_params.m_strExtraHeaders;
     if (m_params.m_nRangeStart != 0) {

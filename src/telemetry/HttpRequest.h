@@ -40,7 +40,8 @@ struct CHttpRequestParams {
     std::uint32_t m_dwRequestFlags = kInternetFlagReload | kInternetFlagNoCacheWrite;
     int m_nTimeout = 0;  // milliseconds; 0: no time-out of the engine's own
     // Not empty: all traffic of the request goes through this proxy. Empty: the system's proxy
-    // settings, here the environment's proxy variables as libcurl reads them (ProxyEnvironment.h).
+    // settings (WinINet's preconfigured ones; on Linux the environment's proxy variables as
+    // libcurl reads them, ProxyEnvironment.h).
     std::string m_strProxyHost;
     int m_nProxyPort = 80;
     std::string m_strProxyUserName;
@@ -67,11 +68,10 @@ struct CUrlParts {
     std::string strRequestUrl;  // the address as requested: no user name, password or fragment
 };
 
-// Host and object stay empty when the address cannot be split.
+// Host and object stay empty when the address cannot be split. The build's HTTP library splits
+// it (libcurl's URL parser, WinINet's InternetCrackUrlW), so that what is connected to is what
+// that library would make of the address.
 CUrlParts CrackUrl(const std::string& url);
-
-// "http", "https", or empty for any other scheme number.
-const char* SchemeText(int scheme);
 
 // The verb text of a verb code.
 const char* VerbText(int verb);

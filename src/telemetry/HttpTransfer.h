@@ -3,6 +3,7 @@
 // connection stage, the request stage and what they produce. Each thread keeps its own
 // reference, so a thread that outlives the request (left running after the manager's
 // shut-down wait) touches nothing but this object and the event window's notifier.
+// Which HTTP library does the work is the build's choice, made in CMake.
 
 #include <atomic>
 #include <chrono>
@@ -15,10 +16,6 @@
 #include <thread>
 
 #include "telemetry/EventWindow.h"
-
-typedef void CURL;
-typedef void CURLM;
-struct curl_slist;
 
 namespace inner {
 
@@ -85,17 +82,26 @@ private:
 
 // Where and how a request connects, fixed when it is constructed.
 struct CTransferPlan {
-    std::string url;             // what the request stage asks for (without user name or fragment)
-    std::string hopHost;         // the first hop: the url's host, or the proxy
-    int hopPort = 0;
-    std::string proxy;           // libcurl's proxy text; empty for a direct connection
+    int scheme = -1;             // the scheme number (kSchemeHttps for https)
+    std::string host;            // the url's host (an IPv6 address keeps its brackets)
+    int port = 0;                // the url's port, else the scheme's
+    std::string object;          // path and query
+    std::string url;             // the whole address as requested (no user name or fragment)
+    // The request's own proxy: "%s:%d" from its host and port, or empty for the system's settings.
+    std::string proxy;
+    std::string proxyHost;
+    int proxyPort = 0;
     std::string proxyUserName;
     std::string proxyPassword;
     std::string userAgent;
 };
 
+// The network side of one request over the build's HTTP library (libcurl on Linux, WinINet on
+// Windows; one source file each). The two stages run on the request's two threads; everything
+// else runs on the manager's thread.
 class CTransfer {
 public:
+    // Opens the root handle; a failed open shows up as a failed connection.
     CTransfer(int requestId, CEventWindow::Notifier notifier, CTransferPlan plan);
     ~CTransfer();
     CTransfer(const CTransfer&) = delete;
@@ -105,20 +111,18 @@ public:
     static constexpr int kCodeSent = 1;
     static constexpr int kCodeBodyEnded = 2;
 
-    // The root handle: false when libcurl could not give one.
-    bool HasRoot() const { return m_easy != nullptr; }
-
-    // Connect thread: resolves and connects to the first hop, then sends code 0.
+    // Connect thread: opens the connection to the first hop (the url's host or the proxy), then
+    // sends code 0.
     void RunConnectStage();
-    // Manager's thread, after code 0: prepares the request on the connection. False (no request
-    // handle) when there is no connection or the request was cancelled.
-    bool OpenRequest(const std::string& verb, const std::string& postData, bool followRedirects);
+    // Manager's thread, after code 0: prepares the request on the connection with the request
+    // flags. False (no request handle) when there is no connection or the request was cancelled.
+    bool OpenRequest(const std::string& verb, const std::string& postData, std::uint32_t requestFlags);
     // Transfer thread: sends the request with the header lines, sends code 1 once the final
     // response's headers are in (or the request failed), reads the body, sends code 2.
     void RunTransferStage(const std::string& headerLines);
 
-    // Any thread: makes the running stage return at once (its wait is woken and it fails) and
-    // every later stage fail. Closing what a stage is blocked on, in this engine's terms.
+    // Any thread: makes the running stage return at once and every later stage fail. Closing
+    // what a stage is blocked on, in the engine's terms.
     void Cancel();
 
     bool HasConnection() const;  // after code 0
@@ -128,38 +132,20 @@ public:
     CReceiveBuffer& Body() { return m_body; }
 
 private:
-    friend struct CTransferCallbacks;  // libcurl's callbacks, with libcurl's exact signatures
+    struct Backend;                    // the HTTP library's handles and state
+    friend struct CTransferCallbacks;  // the library's callbacks, with its exact signatures
 
-    // Runs one stage's transfer to its end and answers its CURLcode; beforeRemoval sees the
-    // result while the transfer still holds its connection.
-    int Drive(CURL* easy, const std::function<void(int)>& beforeRemoval = {});
-    void PublishHeaders();
-    bool IsCancelled() const { return m_cancelled.load(); }
+    // Transfer thread: a chunk of the body has arrived.
+    void Received(const char* data, size_t size) {
+        m_bytesReceived.fetch_add(static_cast<int>(size));
+        m_body.Append(data, size);
+    }
+    void Notify(int code) const { m_notifier.Send(m_requestId, code); }
 
     const int m_requestId;
     const CEventWindow::Notifier m_notifier;
     const CTransferPlan m_plan;
-    CURL* m_easy = nullptr;  // root handle; request stage's transfer
-    curl_slist* m_resolvePin = nullptr;  // set up with the request, freed with the handle
-
-    mutable std::mutex m_mutex;        // guards the fields below it
-    CURLM* m_activeMulti = nullptr;    // the stage now waiting in libcurl, to wake on Cancel
-    int m_keptSocket = -1;             // the connect stage's socket, kept for the request stage
-    int m_connection = -1;             // the connected socket: the connection handle
-    std::string m_connectedAddress;    // where m_connection leads, to pin the request stage to it
-    bool m_connectionHandedOver = false;
-    CResponseHeaders m_published;      // the final response's headers
-
-    std::atomic<bool> m_cancelled{false};
-    bool m_requestOpen = false;  // written before the transfer thread starts
-
-    // Transfer thread only while it runs.
-    CResponseHeaders m_block;
-    std::string m_blockLocation;
-    bool m_followRedirects = true;
-    bool m_hasBody = false;
-    bool m_headersSent = false;
-
+    std::unique_ptr<Backend> m_backend;
     CReceiveBuffer m_body;
     std::atomic<int> m_bytesReceived{0};
     std::atomic<int> m_endedCleanly{0};

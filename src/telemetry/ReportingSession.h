@@ -4,9 +4,9 @@
 // server); destruction takes it out again and gives the reports still in flight up to
 // 3000 ms before the engine stops.
 //
-// Without a window loop (the launcher without a display, where the main thread only waits for
-// a close signal) the engine gets an event thread of its own. With the window thread's GLib
-// loop, construct and destroy the session on that thread, after its loop has ended.
+// The engine runs on an event thread of its own: the window thread may be blocked for the
+// game's whole life when the launch runs there, and the launcher without a display has no
+// window loop at all.
 
 #include <memory>
 
@@ -15,13 +15,10 @@
 class ReportingSession {
 public:
     ReportingSession();
-    explicit ReportingSession(EventLoop& windowLoop);
     ~ReportingSession();
     ReportingSession(const ReportingSession&) = delete;
     ReportingSession& operator=(const ReportingSession&) = delete;
 
 private:
-    void Start(EventLoop& loop);
-
-    std::unique_ptr<EventLoopThread> m_ownThread;
+    std::unique_ptr<EventLoopThread> m_thread;
 };

@@ -8,7 +8,6 @@
 #include "core/Logger.h"
 #include "core/ProductConstants.h"
 #include "telemetry/BrowserInfo.h"
-#include "telemetry/GLibEventLoop.h"
 #include "telemetry/UrlEscape.h"
 
 namespace {
@@ -38,8 +37,9 @@ WebLogger& WebLogger::GetInstance() {
     static WebLogger* instance = [] {
         EventLoop* loop = g_loop.load();
         if (loop == nullptr) {
-            static GLibEventLoop windowThreadLoop;
-            loop = &windowThreadLoop;
+            // No thread was named for the engine: it gets an event thread of its own, kept for
+            // the process's life as the reporter is.
+            loop = &(new EventLoopThread)->Loop();
         }
         return new WebLogger(*loop, std::string(ProductConstants::kInfoReportUrl),
                              std::string(ProductConstants::kErrorReportUrl), MachineProfile::GetInstance());

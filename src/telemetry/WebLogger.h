@@ -13,7 +13,7 @@
 class WebLogger final : public CHttpRequestManager, public ReportSink {
 public:
     // The process's reporter, created by the first call on the loop given to UseEventLoop (else
-    // on the default GLib main context, the window thread's). Never destroyed, so that a report
+    // on an event thread of its own). Never destroyed, so that a report
     // from the update worker during process exit stays safe; ShutDown ends its work instead.
     static WebLogger& GetInstance();
     // Before the first GetInstance: the loop whose thread runs the engine.

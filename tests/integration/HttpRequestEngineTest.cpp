@@ -1,22 +1,19 @@
-// The request engine over real libcurl against the loopback operator server (and, for header
-// texts that server never sends, a small in-test server).
+// The request engine over the build's real HTTP library (libcurl, or WinINet under Wine)
+// against the loopback operator server (and, for header texts that server never sends, a small
+// in-test site).
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <numeric>
+#include <regex>
 #include <thread>
 
-#include "ChildProcess.h"
+#include "LoopbackSites.h"
 #include "OperatorServer.h"
+#include "TempHome.h"
 #include "telemetry/HttpRequest.h"
 
 using namespace testing_support;
@@ -75,105 +72,6 @@ std::string Package(size_t size) {
     }
     return bytes;
 }
-
-size_t ThreadCount() {
-    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
-                                             std::filesystem::directory_iterator()));
-}
-
-// A loopback port whose accept queue is full, so that a connection attempt to it hangs.
-class HangingPort {
-public:
-    HangingPort() {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listener, 0);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        m_filler = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::connect(m_filler, reinterpret_cast<sockaddr*>(&address), sizeof address);  // fills the queue
-    }
-    ~HangingPort() {
-        ::close(m_filler);
-        ::close(m_listener);
-    }
-    int port() const { return m_port; }
-
-    // True while some socket of this machine waits for this port to answer its SYN.
-    bool SomeoneWaits() const {
-        char remote[16];
-        std::snprintf(remote, sizeof remote, "0100007F:%04X", m_port);
-        std::ifstream table("/proc/net/tcp");
-        for (std::string line; std::getline(table, line);) {
-            if (line.find(std::string(" ") + remote + " 02 ") != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    int m_listener = -1;
-    int m_filler = -1;
-    int m_port = 0;
-};
-
-// A loopback site that answers each path with a fixed raw response and closes the connection,
-// for header texts the operator server never sends. One thread, one connection at a time.
-class ScriptedSite {
-public:
-    explicit ScriptedSite(std::map<std::string, std::string> answers) : m_answers(std::move(answers)) {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listener, 16);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { Serve(); });
-    }
-    ~ScriptedSite() {
-        ::shutdown(m_listener, SHUT_RDWR);  // ends the accept loop
-        m_thread.join();
-        ::close(m_listener);
-    }
-    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
-
-private:
-    void Serve() {
-        for (;;) {
-            const int connection = ::accept(m_listener, nullptr, nullptr);
-            if (connection < 0) {
-                return;
-            }
-            std::string head;
-            char buffer[1024];
-            while (head.find("\r\n\r\n") == std::string::npos) {
-                const ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
-                if (n <= 0) {
-                    break;
-                }
-                head.append(buffer, static_cast<size_t>(n));
-            }
-            const auto start = head.find(' ') + 1;
-            const auto it = m_answers.find(head.substr(start, head.find(' ', start) - start));
-            const std::string answer = it != m_answers.end() ? it->second : "HTTP/1.1 404 Not Found\r\n\r\n";
-            ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
-            ::close(connection);
-        }
-    }
-
-    const std::map<std::string, std::string> m_answers;
-    int m_listener = -1;
-    int m_port = 0;
-    std::thread m_thread;
-};
 
 class HttpEngine : public ::testing::Test {
 protected:
@@ -308,8 +206,12 @@ TEST_F(HttpEngine, AProxyCarriesTheWholeAddressSoItsNameIsNeverResolvedHere) {
     params.m_nProxyPort = server.port();
     const int id = manager.AddRequest(params);
     ASSERT_TRUE(Pump([&] { return manager.Find("finished", id) != nullptr; }));
-    EXPECT_EQ(RequestsTo("http://reports.valdrune.invalid/"),
-              std::vector<std::string>{"GET http://reports.valdrune.invalid/api/laucher_info.php?via=proxy range=-"});
+    // WinINet writes the scheme's port into the address; libcurl leaves it out.
+    const auto proxied = RequestsTo("http://reports.valdrune.invalid");
+    ASSERT_EQ(proxied.size(), 1u);
+    EXPECT_TRUE(std::regex_match(proxied[0], std::regex(R"(GET http://reports\.valdrune\.invalid(:80)?)"
+                                                        R"(/api/laucher_info\.php\?via=proxy range=-)")))
+        << proxied[0];
 }
 
 TEST_F(HttpEngine, ATimeOutDuringAStalledReadAbortsItAndTheLateEndIsIgnored) {
@@ -392,6 +294,7 @@ TEST(HttpEngineShutdown, DestroyingTheManagerWhileConnectionsHangReturnsAtOnceAn
             return hanging.SomeoneWaits() && !requests.empty() && requests.back().find("stalled=1") != std::string::npos;
         },
         EventLoop::Clock::now() + 20s));
+    ASSERT_GT(ThreadCount(), baseline);  // the count sees the requests' threads
 
     const auto start = std::chrono::steady_clock::now();
     manager.reset();

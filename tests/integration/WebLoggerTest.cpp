@@ -1,12 +1,12 @@
 // Reports as the operator's server receives them: the reporter in-process against the loopback
-// server, with the machine facts of a fake machine.
+// server, with the machine facts of a made-up machine.
 
 #include <gtest/gtest.h>
 
-#include "FakeMachine.h"
 #include "OperatorServer.h"
 #include "TempHome.h"
 #include "core/Logger.h"
+#include "platform/Paths.h"
 #include "telemetry/BrowserInfo.h"
 #include "telemetry/WebLogger.h"
 
@@ -18,7 +18,23 @@ namespace {
 constexpr const char* kInfoPath = "/api/laucher_info.php";
 constexpr const char* kErrorPath = "/api/laucher_error.php";
 
-// The fake machine's facts as they travel: unreadable serials, one adapter behind a gateway.
+// A typical machine: one adapter behind 192.168.1.1, 16 GB, the serials unreadable.
+MachineSources TypicalMachine() {
+    MachineSources sources;
+    sources.processorName = [] { return std::optional<std::string>("Intel(R) Core(TM) i7 CPU @ 3.20GHz"); };
+    sources.adapters = [] {
+        return std::optional(std::vector<platform::NetworkAdapter>{
+            {"enp3s0", {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, "192.168.1.1"}});
+    };
+    sources.systemVersion = [] { return std::optional<std::string>("6.1.0-18-amd64"); };
+    sources.fallbackVersion = [] { return std::optional<std::string>(); };
+    sources.physicalMemory = [] { return std::uint64_t{16310452} * 1024; };
+    sources.addressSpace = [] { return std::uint64_t{0x7FFE0000}; };
+    sources.serials = [] { return platform::MachineSerials{}; };
+    return sources;
+}
+
+// Those facts as they travel.
 const std::string kMachineKeys = "client_uid=unkown&ditch_name=drevoline&mac=00-1A-2B-3C-4D-5E&os_version=";
 const std::string kSystemEscaped =
     "Version%20major:6%20minor:1%20build:0Intel(R)%20Core(TM)%20i7%20CPU%20@%203.20GHz"
@@ -27,8 +43,7 @@ const std::string kSystemEscaped =
 class Reporting : public ::testing::Test {
 protected:
     Reporting() {
-        machine.Typical();
-        profile = std::make_unique<MachineProfile>(machine.Sources());
+        profile = std::make_unique<MachineProfile>(TypicalMachine());
         Logger::Redirect(&log);
         BrowserInfo::SetVersionProvider([] { return 2; });
         reporter = std::make_unique<WebLogger>(loop, server.Url(kInfoPath), server.Url(kErrorPath), *profile);
@@ -48,7 +63,6 @@ protected:
 
     OperatorServer server;
     StandaloneEventLoop loop;
-    FakeMachine machine;
     std::unique_ptr<MachineProfile> profile;
     TempDir logDir;
     Logger log{logDir.path() + "/launcher.log"};
@@ -72,7 +86,8 @@ TEST_F(Reporting, EventReportsCarryTheKeysInOrderAndAnActionOnlyForTheNamedEvent
         EXPECT_EQ(QueriesOnceThereAre(kInfoPath, expected.size()), expected);
     }
     EXPECT_TRUE(server.ReportQueries(kErrorPath).empty());
-    EXPECT_NE(LogText().find("[INFO][WebLogger::LogEvent::53] " + server.Url(kInfoPath) + "?" + expected[0] + "\n"),
+    EXPECT_NE(LogText().find("[INFO][WebLogger::LogEvent::53] " + server.Url(kInfoPath) + "?" + expected[0] +
+                             std::string(platform::kTextLineEnd)),
               std::string::npos)
         << LogText();
 }
@@ -103,6 +118,9 @@ TEST_F(Reporting, MessageReportsArriveAsOneEscapedValueWithTheEnginesUserAgent) 
               std::string::npos);
 }
 
+// libcurl's own: WinINet takes the system's preconfigured proxy instead, which a test cannot set
+// without changing it for every other program of the Wine prefix.
+#ifndef _WIN32
 TEST_F(Reporting, ReportsBehindAProxyAreNotLostWhereTheUpdateFollowsTheEnvironmentsProxy) {
     OperatorServer proxy;  // answers a proxied request and records its whole address
     TempHome world;        // gives the variables back afterwards
@@ -122,6 +140,7 @@ TEST_F(Reporting, ReportsBehindAProxyAreNotLostWhereTheUpdateFollowsTheEnvironme
         << ::testing::PrintToString(proxy.Requests());
     EXPECT_TRUE(server.ReportLines().empty());
 }
+#endif
 
 TEST_F(Reporting, TheLastReportBeforeShutDownStillGoesOutAndLaterOnesDoNot) {
     reporter->Log("game unintall success");
@@ -130,7 +149,7 @@ TEST_F(Reporting, TheLastReportBeforeShutDownStillGoesOutAndLaterOnesDoNot) {
     EXPECT_EQ(reporter->RunningCount() + reporter->FinishedCount(), 0u);
 
     reporter->LogEvent(EventGameStart);  // still logged for support, but nothing starts
-    EXPECT_NE(LogText().find("&ac=game_start\n"), std::string::npos);
+    EXPECT_NE(LogText().find("&ac=game_start" + std::string(platform::kTextLineEnd)), std::string::npos);
     EXPECT_EQ(reporter->RunningCount(), 0u);
     CHttpRequestParams params;
     params.m_strUrl = server.Url(kInfoPath);

@@ -69,21 +69,6 @@ WithoutFileOverride::~WithoutFileOverride() {
     }
 }
 
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    auto pause = 1ms;
-    for (;;) {
-        if (condition()) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= end) {
-            return condition();
-        }
-        std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, std::chrono::milliseconds(20));
-    }
-}
-
 ChildProcess::ChildProcess(Options options)
     : m_stdoutPath(m_io.path() + "/stdout"), m_stderrPath(m_io.path() + "/stderr") {
     const std::string stdinPath = m_io.path() + "/stdin";

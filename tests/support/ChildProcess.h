@@ -31,9 +31,6 @@ private:
     bool m_changed = false;
 };
 
-// Polls condition until it holds or the deadline passes; true when it held.
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline = 30s);
-
 class ChildProcess {
 public:
     struct Options {

@@ -7,6 +7,7 @@
 
 #include "TempHome.h"
 #include "core/Logger.h"
+#include "platform/Paths.h"
 
 namespace testing_support {
 
@@ -26,14 +27,15 @@ public:
 
     // Every entry so far. A message with line feeds in it stays one entry.
     std::vector<Entry> Entries() const {
+        const std::string lineEnd(platform::kTextLineEnd);
         std::string text = ReadFile(m_dir.path() + "/test.log");
-        if (!text.empty() && text.back() == '\n') {
-            text.pop_back();
+        if (text.ends_with(lineEnd)) {
+            text.resize(text.size() - lineEnd.size());
         }
         std::vector<Entry> entries;
         std::size_t start = 0;
         while (start <= text.size() && !text.empty()) {
-            const std::size_t end = std::min(text.find('\n', start), text.size());
+            const std::size_t end = std::min(text.find(lineEnd, start), text.size());
             const std::string line = text.substr(start, end - start);
             Entry entry;
             if (Parse(line, entry)) {
@@ -41,7 +43,7 @@ public:
             } else if (!entries.empty()) {
                 entries.back().message += "\n" + line;
             }
-            start = end + 1;
+            start = end + lineEnd.size();
         }
         return entries;
     }

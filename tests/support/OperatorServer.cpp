@@ -2,14 +2,10 @@
 
 #include "core/OperatorOrigin.h"
 
-#include <httplib.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <sstream>
-#include <stdexcept>
-#include <thread>
 
 namespace testing_support {
 namespace {
@@ -70,45 +66,13 @@ OperatorServer::OperatorServer(int port, std::vector<std::string> extraArgs)
       m_reports(m_dir.path() + "/reports.jsonl") {
     MakeDirs(m_files);
     MakeDirs(m_www);
-    ChildProcess::Options options;
-    options.argv = {VALDRUNE_OPERATOR_SERVER, "--port",  std::to_string(port), "--config", m_config,
-                    "--files",                m_files,   "--www",              m_www,      "--reports",
-                    m_reports};
-    options.argv.insert(options.argv.end(), extraArgs.begin(), extraArgs.end());
-    options.env = {{"PATH", "/usr/bin:/bin"}};
-    options.endsWithTest = true;
-    const std::regex ready(R"(listening on 127\.0\.0\.1:(\d+))");
-    std::smatch m;
-    const auto start = [&] {
-        m_process = std::make_unique<ChildProcess>(options);
-        return WaitFor([&] {
-            const std::string out = m_process->Stdout();
-            return std::regex_search(out, m, ready) || !m_process->Running();
-        });
-    };
-    bool up = start();
-    // The origin port is shared by every launcher test, also those of other checkouts on the
-    // same machine; wait for it to be free rather than fail at once.
-    if (port != 0) {
-        WaitFor(
-            [&] {
-                if (m_process->Running() || m_process->Stderr().find("cannot listen") == std::string::npos) {
-                    return true;
-                }
-                std::this_thread::sleep_for(100ms);  // a few attempts a second, not a storm of them
-                up = start();
-                return false;
-            },
-            120s);
-    }
-    const std::string out = m_process->Stdout();
-    if (!up || !std::regex_search(out, m, ready)) {
-        throw std::runtime_error("operator-server did not start: " + m_process->Stderr());
-    }
-    m_port = std::stoi(m[1]);
+    std::vector<std::string> arguments = {"--config", m_config, "--files", m_files,
+                                          "--www",    m_www,    "--reports", m_reports};
+    arguments.insert(arguments.end(), extraArgs.begin(), extraArgs.end());
+    m_port = Start(arguments, port);
 }
 
-OperatorServer::~OperatorServer() = default;
+
 
 std::string OperatorServer::Origin() const { return "http://127.0.0.1:" + std::to_string(m_port); }
 
@@ -123,15 +87,6 @@ void OperatorServer::SetConfig(const std::string& document) {
 }
 
 void OperatorServer::RemoveConfig() { std::filesystem::remove(m_config); }
-
-std::string OperatorServer::Control(const std::string& method, const std::string& target) const {
-    httplib::Client client("127.0.0.1", m_port);
-    auto result = method == "POST" ? client.Post(target.c_str(), "", "text/plain") : client.Get(target.c_str());
-    if (!result || result->status != 200) {
-        throw std::runtime_error("operator-server refused " + target);
-    }
-    return result->body;
-}
 
 void OperatorServer::SetRule(const std::string& path, const std::string& ruleText) {
     Control("POST", "/_control/rule?path=" + EscapeQueryValue(path) + "&text=" + EscapeQueryValue(ruleText));

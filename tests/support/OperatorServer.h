@@ -1,12 +1,12 @@
 #pragma once
 // tools/operator-server started for one test: a loopback stand-in for the operator's server
-// with its configuration document, package folder and report file in a private folder.
+// with its configuration document, package folder and report file in a private folder. It is
+// a Linux program also for the Windows tests, which run under Wine and reach it on 127.0.0.1.
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
 #include "TempHome.h"
 
 namespace testing_support {
@@ -43,6 +43,12 @@ public:
     std::vector<std::string> ReportQueries(const std::string& path) const;
 
 private:
+    // How the server runs on this system: a child process here, a Linux process started
+    // through Wine for the Windows tests (OperatorServerPosix.cpp, OperatorServerWine.cpp).
+    struct Process;
+    // Starts the server with these arguments (paths as the test sees them) and answers the port
+    // it listens on; throws when it does not start.
+    int Start(const std::vector<std::string>& arguments, int port);
     std::string Control(const std::string& method, const std::string& target) const;
 
     TempDir m_dir;
@@ -50,7 +56,7 @@ private:
     std::string m_files;
     std::string m_www;
     std::string m_reports;
-    std::unique_ptr<ChildProcess> m_process;
+    std::shared_ptr<Process> m_process;  // made where Process is known
     int m_port = 0;
 };
 

@@ -1,11 +1,13 @@
 #include "TempHome.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -111,5 +113,20 @@ void WriteFile(const std::string& path, const std::string& content) {
 }
 
 void MakeDirs(const std::string& path) { fs::create_directories(path); }
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    auto pause = 1ms;
+    for (;;) {
+        if (condition()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= end) {
+            return condition();
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    }
+}
 
 }  // namespace testing_support

@@ -2,11 +2,15 @@
 // A private world for one test: a fresh temporary folder that HOME and the XDG variables point
 // into, restored when the object goes away.
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 
 namespace testing_support {
+
+using namespace std::chrono_literals;
 
 // A new empty folder below $TMPDIR (or /tmp), removed with everything in it on destruction.
 class TempDir {
@@ -53,5 +57,8 @@ private:
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 void MakeDirs(const std::string& path);
+
+// Polls condition until it holds or the deadline passes; true when it held.
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline = 30s);
 
 }  // namespace testing_support

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+
 #include "ChildProcess.h"
+#endif
 #include "TempHome.h"
 #include "core/DataPaths.h"
 #include "core/ProductConstants.h"
@@ -21,6 +24,8 @@ TEST(ProductConstants, AddressesAreFormedFromTheOperatorOrigin) {
     EXPECT_NE(std::string_view(VALDRUNE_OPERATOR_ORIGIN).back(), '/');
 }
 
+// Linux's names and data home; Windows' are in PlatformContractTest and Win32BackendTest.
+#ifndef _WIN32
 TEST(DataPaths, EveryDerivedNameJoinsWithOneSlashAndNeverEndsInOne) {
     const std::string data = "/home/p/.local/share/zavo-drevoline";
     const std::string client = DataPaths::ClientDir(data);
@@ -55,6 +60,7 @@ TEST(DataPaths, DataFolderLivesBelowTheUsersDataHomeWhateverTheCurrentFolder) {
     EXPECT_EQ(unknown.dataDir, "");
     EXPECT_EQ(CreateDataFolders(unknown), 3u);  // never "/client" at the root
 }
+#endif
 
 TEST(DataPaths, CreationMakesTheDataFolderFirstThenOnlyWhatIsMissing) {
     TempHome world;
@@ -69,6 +75,8 @@ TEST(DataPaths, CreationMakesTheDataFolderFirstThenOnlyWhatIsMissing) {
     EXPECT_EQ(ReadFile(world.dataDir() + "/keep.txt"), "x");
 }
 
+// Folder permissions as Linux has them.
+#ifndef _WIN32
 TEST(DataPaths, PresentClientFolderIsEnoughEvenWhenItsParentTurnedReadOnly) {
     TempHome world;
     MakeDirs(world.clientDir());
@@ -90,3 +98,4 @@ TEST(DataPaths, RefusedCreationReportsTheCodeAndStopsBeforeTheClientFolder) {
     ::chmod(world.dataDir().c_str(), 0600);
     EXPECT_EQ(CreateDataFolders({world.dataDir(), world.clientDir()}), 5u);
 }
+#endif

@@ -9,7 +9,6 @@
 
 #include "telemetry/EventLoop.h"
 #include "telemetry/EventWindow.h"
-#include "telemetry/GLibEventLoop.h"
 
 using namespace std::chrono_literals;
 
@@ -94,31 +93,6 @@ TEST(StandaloneLoop, AThreadOfItsOwnRunsInvokedWorkThereAndStopsOnDestruction) {
         thread.Invoke([&] { EXPECT_TRUE(thread.Loop().IsLoopThread()); });
         EXPECT_EQ(posted.load(), 1);  // posted work ran before the work invoked after it
     }
-}
-
-TEST(GLibLoop, PostedTasksAndTimersRunWhereTheContextIsIterated) {
-    GMainContext* context = g_main_context_new();
-    {
-        GLibEventLoop loop(context);
-        ExpectOrderedDeliveryFromManyThreads(loop);
-
-        int ticks = 0;
-        EventLoop::TimerId timer = 0;
-        timer = loop.StartTimer(5ms, [&] {
-            if (++ticks == 3) {
-                loop.StopTimer(timer);
-            }
-        });
-        int later = 0;
-        loop.StartTimer(20ms, [&] { ++later; });
-        EXPECT_TRUE(loop.RunUntil([&] { return later == 3; }, In(10s)));
-        EXPECT_EQ(ticks, 3);
-
-        loop.Post([] { ADD_FAILURE() << "a task left when the loop goes must not run"; });
-    }
-    while (g_main_context_iteration(context, FALSE)) {
-    }
-    g_main_context_unref(context);
 }
 
 namespace {

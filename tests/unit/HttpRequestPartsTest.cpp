@@ -7,7 +7,9 @@
 
 #include "telemetry/BrowserInfo.h"
 #include "telemetry/HttpRequest.h"
+#ifndef _WIN32
 #include "telemetry/ProxyEnvironment.h"
+#endif
 
 TEST(HttpRequestParts, AddressesSplitIntoSchemeHostPortAndObject) {
     auto parts = inner::CrackUrl("http://127.0.0.1:8080/api/x.php?a=1&b=%7C#frag");
@@ -66,6 +68,8 @@ TEST(HttpRequestParts, NewParamsStartWithTheEnginesUserAgentAndNoCache) {
     EXPECT_EQ(params.m_nTimeout, 0);
 }
 
+// libcurl's own: WinINet takes the system's proxy settings, not the environment's.
+#ifndef _WIN32
 TEST(HttpRequestParts, RequestsWithoutAProxyOfTheirOwnTakeTheEnvironmentsAsLibcurlDoes) {
     // An upper-case HTTP_PROXY may come from a web server's CGI request: never taken.
     std::map<std::string, std::string> env{
@@ -91,3 +95,4 @@ TEST(HttpRequestParts, RequestsWithoutAProxyOfTheirOwnTakeTheEnvironmentsAsLibcu
     const inner::CProxyHop hop = inner::ProxyHop("http://user:pw@[::1]:3128");
     EXPECT_EQ(hop.host + ":" + std::to_string(hop.port), "[::1]:3128");
 }
+#endif

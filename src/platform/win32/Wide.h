@@ -1,6 +1,7 @@
 #pragma once
 // UTF-8 <-> UTF-16 at the edge of the Windows backend: the launcher's texts are UTF-8, every
-// Windows call takes and gives UTF-16. Private to the Win32 sources of platform/.
+// Windows call takes and gives UTF-16. For the Windows sources only: platform/win32 and the
+// Windows backends of other libraries (the reports' WinINet transfers).
 
 #include <windows.h>
 
