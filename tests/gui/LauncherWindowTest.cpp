@@ -58,15 +58,15 @@ class LauncherWindow : public ::testing::Test {
         return differ;
     }
 
-    // The launcher's window once its frame is on screen; 0 when it never showed.
+    // The launcher's window once its frame is on screen; 0 when it never showed (in time).
     unsigned long WaitForWindow(ChildProcess& launcher) {
         unsigned long window = 0;
-        WaitFor([&] {
+        const bool shown = WaitFor([&] {
             window = screen.FindWindow("Valdrune");
             const auto at = window != 0 ? screen.Position(window) : std::nullopt;
             return (at && screen.Pixel(at->x + 30, at->y + 300) == FrameAt(30, 300)) || !launcher.Running();
         });
-        return launcher.Running() ? window : 0;
+        return shown && launcher.Running() ? window : 0;
     }
 
     Point Origin(unsigned long window) { return screen.Position(window).value_or(Point{-1, -1}); }
