@@ -116,6 +116,7 @@ HttpGetOutcome HttpGet(const HttpGetRequest& request, HttpGetSink& sink) {
         Describe(outcome, ::GetLastError());
         return outcome;
     }
+    sink.OnProgress(0, 0);  // the request is under way; nothing of the answer is known yet
     DWORD status = 0;
     DWORD size = sizeof status;
     if (!::HttpQueryInfoW(file.handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {

@@ -92,6 +92,7 @@ unsigned Mode(const std::string& path) {
 }
 #endif
 
+#ifndef _WIN32  // for the install cases of Linux's own
 std::string RegistryText(const std::string& name) {
     platform::RegistryKey key;
     platform::RegistryValue value;
@@ -101,6 +102,7 @@ std::string RegistryText(const std::string& name) {
     }
     return value.text;
 }
+#endif
 
 // What the configuration document of a test says.
 struct Document {
@@ -201,6 +203,7 @@ protected:
     std::unique_ptr<CGameRemoteConfig> config;
 };
 
+#ifndef _WIN32  // for the install cases of Linux's own
 // The window calls with each run of download progress (a ShowProgress with downloading 1 and
 // its ShowProgressState) folded into one "download progress" entry: libcurl decides how often.
 std::vector<std::string> FoldDownloadProgress(const std::vector<std::string>& calls) {
@@ -232,6 +235,7 @@ std::vector<std::string> ShortcutLog(const std::string& folder, const std::strin
 }
 
 void Append(std::vector<std::string>& to, const std::vector<std::string>& more) { to.insert(to.end(), more.begin(), more.end()); }
+#endif
 
 #ifdef _WIN32
 // The digest's known answers are checked on both systems by the unit tests of the package checks.
