@@ -1,6 +1,6 @@
 #pragma once
 // The system's cryptography under the package checks: OpenSSL's EVP on Linux
-// (PackageCryptoOpenSsl.cpp), CNG on Windows (PackageCryptoWindows.cpp).
+// (PackageCryptoOpenSsl.cpp), CNG on Windows with Ed25519 written out (PackageCryptoWindows.cpp).
 
 #include <cstddef>
 #include <memory>

@@ -913,7 +913,7 @@ TEST_F(UpdatePipeline, APackageThatDoesNotMatchItsDigestIsNeverUnpacked) {
     EXPECT_FALSE(fs::exists(world.clientDir() + "/zavo/extra.dll"));
 }
 
-#ifndef _WIN32  // the Windows build checks no signature yet
+#ifndef _WIN32  // keys and signatures made with the openssl tool
 TEST_F(UpdatePipeline, WithTheOperatorsKeyOnlySignedPackagesAreUnpacked) {
     TempDir keys;
     const std::string key = keys.path() + "/operator.pem";
