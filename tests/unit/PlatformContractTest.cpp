@@ -17,6 +17,7 @@
 #include "platform/Paths.h"
 #include "platform/ProcessList.h"
 #include "platform/Registry.h"
+#include "platform/TextEncoding.h"
 
 using namespace testing_support;
 using namespace platform;
@@ -149,4 +150,15 @@ TEST(PlatformContract, DerivedPathsUseTheSystemsSeparatorAndNames) {
     EXPECT_EQ(DataPaths::GameExecutable(DataPaths::ClientDir(data)), data + s + "client" + s + "zavo" + s + "zavo.exe");
     EXPECT_EQ(DataPaths::DesktopShortcut("D"), "D" + s + "Valdrune" + std::string(kShortcutSuffix));
     EXPECT_EQ(DataPaths::StartMenuFolder("M"), "M" + s + "Apps" + s + "drevoline");
+}
+
+TEST(PlatformText, OnlyWellFormedUtf8PassesAndGbkBecomesUtf8) {
+    EXPECT_TRUE(platform::IsValidUtf8("zavo/读我.txt \xf0\x9f\x8e\xae"));
+    // An overlong "/", a surrogate, a code point above U+10FFFF, a cut sequence, a stray byte.
+    for (const char* bad : {"\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe8\xaf", "a\x80"}) {
+        EXPECT_FALSE(platform::IsValidUtf8(bad)) << bad;
+    }
+    EXPECT_EQ(platform::GbkToUtf8("zavo\\\xca\xfd\xbe\xdd\x80"), "zavo\\数据€");
+    EXPECT_EQ(platform::GbkToUtf8("a\xff"), std::nullopt);
+    EXPECT_EQ(platform::GbkToUtf8("a\xca"), std::nullopt);  // the second byte is missing
 }
