@@ -10,6 +10,7 @@
 #undef CopyFile
 #undef DeleteFile
 #undef MessageBox
+#undef MoveFile
 #undef RegCreateKeyEx
 #undef RegDeleteKey
 #undef RegDeleteValue
