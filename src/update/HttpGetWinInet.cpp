@@ -1,7 +1,7 @@
-// The update's GET over WinINet, synchronous on the update worker: InternetOpenUrlW with the
-// system's proxy settings, then InternetReadFile until the body ends. WinINet follows redirects
-// itself; the address is checked to be http or https before anything is sent, and WinINet
-// follows no redirect to other protocols.
+// The update's GET over WinINet, synchronous on the update worker: a connection and a request
+// with the system's proxy settings, then InternetReadFile until the body ends. WinINet follows
+// redirects itself; the address is checked to be http or https before anything is sent, and
+// WinINet follows no redirect to other protocols.
 
 #include <windows.h>
 #include <wininet.h>
@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <charconv>
+#include <optional>
 #include <vector>
 
 #include "platform/win32/Wide.h"
@@ -59,12 +60,47 @@ void Describe(HttpGetOutcome& outcome, DWORD error, const std::string& text) {
 
 void Describe(HttpGetOutcome& outcome, DWORD error) { Describe(outcome, error, ErrorText(error)); }
 
-bool IsWebAddress(const std::wstring& url) {
+// The parts of an http or https address that the connection and the request take.
+struct WebAddress {
+    bool secure = false;
+    INTERNET_PORT port = 0;
+    std::wstring host;
+    std::wstring object;  // path and query
+};
+
+std::optional<WebAddress> CrackWebAddress(const std::wstring& url) {
+    std::vector<wchar_t> host(url.size() + 1, L'\0');
+    std::vector<wchar_t> path(url.size() + 1, L'\0');
+    std::vector<wchar_t> extra(url.size() + 1, L'\0');
     URL_COMPONENTSW parts{};
     parts.dwStructSize = sizeof parts;
-    parts.dwSchemeLength = 1;  // asks for the scheme's number alone
-    return ::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) &&
-           (parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS);
+    parts.lpszHostName = host.data();
+    parts.dwHostNameLength = static_cast<DWORD>(host.size());
+    parts.lpszUrlPath = path.data();
+    parts.dwUrlPathLength = static_cast<DWORD>(path.size());
+    parts.lpszExtraInfo = extra.data();
+    parts.dwExtraInfoLength = static_cast<DWORD>(extra.size());
+    if (url.empty() || !::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
+        (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) || host[0] == L'\0') {
+        return std::nullopt;
+    }
+    WebAddress address;
+    address.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    address.port = parts.nPort;
+    address.host = host.data();
+    std::wstring object = std::wstring(path.data()) + extra.data();
+    object = object.substr(0, object.find(L'#'));  // the fragment is never sent
+    address.object = object.empty() ? L"/" : object;
+    return address;
+}
+
+void SetTimeouts(HINTERNET handle, DWORD connectMs, DWORD stallMs) {
+    if (connectMs > 0) {
+        ::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof connectMs);
+    }
+    ::InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &stallMs, sizeof stallMs);
+    ::InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &stallMs, sizeof stallMs);
+    ::InternetSetOptionW(handle, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &stallMs, sizeof stallMs);
 }
 
 std::int64_t AnnouncedLength(HINTERNET file) {
@@ -89,34 +125,46 @@ HttpGetOutcome HttpGet(const HttpGetRequest& request, HttpGetSink& sink) {
         return outcome;
     }
     outcome.started = true;
-    const std::wstring url = Widen(request.url);
-    if (!IsWebAddress(url)) {
+    const auto address = CrackWebAddress(Widen(request.url));
+    if (!address) {
         Describe(outcome, ERROR_INTERNET_UNRECOGNIZED_SCHEME, "only http and https addresses are fetched");
         return outcome;
     }
-    DWORD connectMs = static_cast<DWORD>(request.connectSeconds > 0 ? request.connectSeconds * 1000 : 0);
-    if (connectMs > 0) {
-        ::InternetSetOptionW(root.handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof connectMs);
+    const DWORD connectMs = static_cast<DWORD>(request.connectSeconds > 0 ? request.connectSeconds * 1000 : 0);
+    // A read that gets nothing for the whole stall time fails; a trickle is caught below. The
+    // request handle takes the time-outs itself: Wine does not pass the root's on to it.
+    const DWORD stallMs = static_cast<DWORD>((request.stallSeconds > 0 ? request.stallSeconds : 1) * 1000);
+    SetTimeouts(root.handle, connectMs, stallMs);
+    const InternetHandle connection(::InternetConnectW(root.handle, address->host.c_str(), address->port, nullptr,
+                                                       nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+    if (connection.handle == nullptr) {
+        Describe(outcome, ::GetLastError());
+        return outcome;
     }
-    // A read that gets nothing for the whole stall time fails; a trickle is caught below.
-    DWORD stallMs = static_cast<DWORD>((request.stallSeconds > 0 ? request.stallSeconds : 1) * 1000);
-    ::InternetSetOptionW(root.handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &stallMs, sizeof stallMs);
-    ::InternetSetOptionW(root.handle, INTERNET_OPTION_SEND_TIMEOUT, &stallMs, sizeof stallMs);
-
-    std::wstring headers;
-    if (request.resumeFrom > 0) {
-        headers = Widen(fmt::format("Range: bytes={}-\r\n", request.resumeFrom));
-    }
+    SetTimeouts(connection.handle, connectMs, stallMs);
     const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                         INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTH |
-                        INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
-    const InternetHandle file(::InternetOpenUrlW(root.handle, url.c_str(), headers.empty() ? nullptr : headers.c_str(),
-                                                 static_cast<DWORD>(headers.size()), flags, 0));
+                        INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS |
+                        (address->secure ? INTERNET_FLAG_SECURE : 0);
+    const InternetHandle file(::HttpOpenRequestW(connection.handle, L"GET", address->object.c_str(), nullptr, nullptr,
+                                                 nullptr, flags, 0));
     if (file.handle == nullptr) {
         Describe(outcome, ::GetLastError());
         return outcome;
     }
+    SetTimeouts(file.handle, connectMs, stallMs);
+    // A connection is never kept for another request: one whose answer was given up half-read
+    // (a refused body, a range ignored) would hand its rest to the next request on it.
+    std::wstring headers = L"Connection: close\r\n";
+    if (request.resumeFrom > 0) {
+        headers += Widen(fmt::format("Range: bytes={}-\r\n", request.resumeFrom));
+    }
     sink.OnProgress(0, 0);  // the request is under way; nothing of the answer is known yet
+    if (!::HttpSendRequestW(file.handle, headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()),
+                            nullptr, 0)) {
+        Describe(outcome, ::GetLastError());
+        return outcome;
+    }
     DWORD status = 0;
     DWORD size = sizeof status;
     if (!::HttpQueryInfoW(file.handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
@@ -191,7 +239,8 @@ HttpGetOutcome HttpGet(const HttpGetRequest& request, HttpGetSink& sink) {
         }
     }
     sink.OnProgress(received, announced > 0 ? announced : 0);
-    if (announced >= 0 && received != announced) {
+    const bool bodiless = status == 204 || status == 304;  // whatever length they announce
+    if (announced >= 0 && received != announced && !bodiless) {
         Describe(outcome, ERROR_INTERNET_CONNECTION_ABORTED,
              fmt::format("the connection ended after {} of {} bytes", received, announced));
         return outcome;
