@@ -19,6 +19,7 @@
 #include "core/Logger.h"
 #include "core/MainWindow.h"
 #include "core/Reports.h"
+#include "platform/Executable.h"
 #include "update/CGameRemoteConfig.h"
 
 namespace {
@@ -46,6 +47,7 @@ public:
     bool ready = false;
 };
 
+// -1 where the system has no /proc (Windows): the figure is Linux's.
 long PeakResidentKib() {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
@@ -65,12 +67,14 @@ public:
             startKib = PeakResidentKib();
         } else if (event == EventUnzipStart) {
             end = Clock::now();
+            ended = true;
             endKib = PeakResidentKib();
         }
     }
     void Log(const std::string&) override {}
 
     Clock::time_point start, end;
+    bool ended = false;
     long startKib = -1, endKib = -1;
 };
 
@@ -78,7 +82,7 @@ CGameRemoteConfig::Settings SettingsFor(const std::string& work) {
     CGameRemoteConfig::Settings settings;
     settings.dataDir = work + "/data";
     settings.clientDir = work + "/data/client";
-    settings.executablePath = "/proc/self/exe";
+    settings.executablePath = platform::ExecutablePath();
     std::filesystem::create_directories(settings.clientDir);
     return settings;
 }
@@ -106,7 +110,7 @@ int main(int argc, char** argv) {
         CGameRemoteConfig config(settings);
         config.InitRemoteConfig(&window);
         SetReportSink(nullptr);
-        if (clock.endKib < 0) {
+        if (!clock.ended) {
             std::fprintf(stderr, "update-bench: the download did not succeed; see %s/update-bench.log\n", work.c_str());
             return 1;
         }

@@ -5,9 +5,11 @@
 #   - peak memory (VmHWM) of the downloading process for a 64 MiB and a 512 MiB package
 #   - the whole update of the 512 MiB package whose digest the configuration names (and, then,
 #     with the operator's signature too) against `curl -o`, `unzip -q` and `sha256sum` in a row
+#   - windows (only when asked for): the Windows build's whole update of the same package under
+#     wine64 (WinINet, CNG) against the Linux build's, both with the digest
 # Each figure is the best of five (download) or three (unpacking, update) runs, taken in turns
 # with the tool it is compared with. Files live below build/bench and are removed at the end.
-#   bench/run.sh [download] [unpack] [update]     (no argument: all three)
+#   bench/run.sh [download] [unpack] [update] [windows]     (no argument: the first three)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sections=" ${*:-download unpack update} "
@@ -23,6 +25,7 @@ mkdir -p "$work/files" "$work/www" "$work/src"
 server_pid=
 cleanup() {
     [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null || true
+    [[ -n ${WINEPREFIX:-} ]] && wineserver -k </dev/null >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -72,6 +75,18 @@ use_package() {
     printf 'ClientVersion=1.0.0.1\nClientDownloadUrl=%s/files/%s\nClient32DownloadUrl=%s/files/%s\n%s' \
         "$origin" "$1" "$origin" "$1" "${2:-}" >"$work/config.txt"
 }
+
+if want windows; then
+    cmake --preset windows-x64 >/dev/null
+    cmake --build --preset windows-x64 -j2 --target update-bench >/dev/null
+    wine64=/usr/lib/wine/wine64
+    [[ -x $wine64 ]] || wine64=$(command -v wine64)
+    export WINEPREFIX=$work/wineprefix WINEARCH=win64 WINEDEBUG=-all
+    export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+    # The prefix's server and boot first, detached with closed streams (see scripts/test-windows.sh).
+    wineserver -p </dev/null >/dev/null 2>&1 || true
+    "$wine64" wineboot </dev/null >/dev/null 2>&1
+fi
 
 if want download; then
 echo "bench: download of a 512 MiB package"
@@ -175,4 +190,25 @@ if want update; then
     echo "  curl -o + unzip -q + sha256sum: ${tools_best}s"
     echo "  launcher, digest:               ${digest_best}s   ratio launcher/tools $(ratio "$digest_best" "$tools_best")   (goal <= 0.6)"
     echo "  launcher, digest and signature: ${signed_best}s   ratio launcher/tools $(ratio "$signed_best" "$tools_best")   (goal <= 0.6)"
+fi
+
+if want windows; then
+    echo "bench: whole update of a 512 MiB package with its digest, the Windows build under wine64 against the Linux build"
+    digest_line="ClientPackageSha256=$(sha256sum "$work/files/package512.zip" | cut -c1-64)"
+    use_package package512.zip "$digest_line"$'\n'
+    linux_times=() windows_times=()
+    windows_work=$("$wine64" winepath -w "$work/winrun" 2>/dev/null | tr -d '\r')
+    for _ in 1 2 3; do
+        rm -rf "$work/run" && sync
+        linux_times+=("$("$bin/update-bench" update "$config_url" "$work/run" | sed 's/seconds=//')")
+        rm -rf "$work/run" "$work/winrun" && sync
+        windows_times+=("$("$wine64" build/windows-x64/bin/update-bench.exe update "$config_url" "$windows_work" \
+            </dev/null 2>/dev/null | tr -d '\r' | sed 's/seconds=//')")
+        rm -rf "$work/winrun"
+    done
+    rm -rf "$work/run"
+    linux_best=$(printf '%s\n' "${linux_times[@]}" | best)
+    windows_best=$(printf '%s\n' "${windows_times[@]}" | best)
+    echo "  Linux build (libcurl, OpenSSL):        ${linux_best}s"
+    echo "  Windows build under wine64 (WinINet):  ${windows_best}s   ratio Windows/Linux $(ratio "$windows_best" "$linux_best")   (goal <= 1.5)"
 fi

@@ -48,3 +48,4 @@ endforeach()
 set(CMAKE_POLICY_DEFAULT_CMP0063 NEW)
 add_subdirectory(${VALDRUNE_LIBZIP_SOURCE} ${CMAKE_BINARY_DIR}/deps/libzip)  # defines libzip::zip
 target_compile_options(zip PRIVATE -w)  # its own code, not ours to keep warning-free
+set_target_properties(zip PROPERTIES SYSTEM TRUE)  # its headers too, as Linux's from /usr/include

@@ -39,12 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CGameRemoteConfig::ConfigBody received;
     for (std::size_t at = 1; at < size; at += chunk) {
         const std::size_t n = std::min(chunk, size - at);
-        // libcurl hands over its own buffer; the callback only reads it.
-        char* bytes = const_cast<char*>(reinterpret_cast<const char*>(data + at));
-        // Past the size limit the callback stops the transfer; below it every chunk is taken.
-        const std::size_t taken = CGameRemoteConfig::ConfigWriteCallback(bytes, 1, n, &received);
+        // Past the size limit the sink stops the transfer; below it every piece is taken.
+        const std::size_t taken = received.OnBody(reinterpret_cast<const char*>(data + at), n);
         fuzzing::Check(taken == (received.received <= CGameRemoteConfig::kLongestConfigBody ? n : 0),
-                       "the configuration write callback refused a chunk below the limit");
+                       "the configuration body refused a piece below the limit");
     }
     const std::string& body = received.text;
 

@@ -13,7 +13,6 @@
 #include "platform/Executable.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemInfo.h"
-#include "update/CurlHandle.h"
 #include "update/PackageKey.h"
 #include "update/ResumeRecord.h"
 #include "update/UpdateWindow.h"
@@ -83,35 +82,30 @@ int CGameRemoteConfig::InitRemoteConfig(MainWindow* window) {
 
     const std::string url = ReplaceAll(m_settings.configUrl, "{ditch_name}", ProductConstants::kDitchName);
     LOG_INFO(kInitRemoteConfig, url);
-    CurlHandle curl;
-    if (!curl) {
+    ConfigBody body;
+    HttpGetRequest request;
+    request.url = url;
+    // An announced length over the limit fails before the body comes; the sink stops the rest.
+    request.longestBody = kLongestConfigBody;
+    request.connectSeconds = m_settings.connectTimeoutSeconds;
+    request.stallSeconds = m_settings.stallTimeoutSeconds;
+    const HttpGetOutcome outcome = HttpGet(request, body);
+    if (!outcome.started) {
         ShowMessage(window, "更新失败,请检查网络,ErrorCode:101");
         LOG_ERROR(kInitRemoteConfig, "curl is NULL!");
         return 0;
     }
-    ConfigBody body;
-    curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &CGameRemoteConfig::ConfigWriteCallback);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &body);
-    // An announced length over the limit fails before the body comes; the callback stops the rest.
-    curl_easy_setopt(curl.get(), CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kLongestConfigBody));
-    curl.LimitWaiting(m_settings.connectTimeoutSeconds, m_settings.stallTimeoutSeconds);
-    const CURLcode res = curl_easy_perform(curl.get());
-    long status = 0;
-    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
-    if (res != CURLE_OK || status != 200) {
-        std::string cause = curl.DescribeOutcome(res, status);
-        if (body.received > kLongestConfigBody || res == CURLE_FILESIZE_EXCEEDED) {
+    if (!outcome.transferred || outcome.status != 200) {
+        std::string cause = outcome.description;
+        if (body.received > kLongestConfigBody || outcome.tooLarge) {
             cause += fmt::sprintf("; the document is longer than %d bytes", kLongestConfigBody);
         }
         LOG_ERROR(kInitRemoteConfig, fmt::sprintf("configuration fetch failed: %s: %s", url, cause));
-        LOG_ERROR(kInitRemoteConfig, fmt::sprintf("res:%d, httpStatusCode:%d", static_cast<int>(res), status));
+        LOG_ERROR(kInitRemoteConfig, fmt::sprintf("res:%d, httpStatusCode:%d", outcome.result, outcome.status));
         ShowMessage(window, "更新失败,请检查网络,ErrorCode:102");
         return 0;
     }
     LoadRemoteConfig(body.text);
-    curl.Reset();
 
     // The page loads while the rest of the update runs.
     window->InitWebBrower();
@@ -203,18 +197,16 @@ void CGameRemoteConfig::ActOnDownloadResult(int result, MainWindow* window) {
     }
 }
 
-size_t CGameRemoteConfig::ConfigWriteCallback(char* data, size_t size, size_t count, void* userdata) {
-    const size_t bytes = size * count;
-    auto* body = static_cast<ConfigBody*>(userdata);
-    body->received += bytes;
+std::size_t CGameRemoteConfig::ConfigBody::OnBody(const char* data, std::size_t size) {
+    received += size;
     // A body without end (or of NUL bytes, which take no room) must not hold the worker or
-    // fill the memory: past the limit the transfer stops with a write error.
-    if (body->received > kLongestConfigBody) {
+    // fill the memory: past the limit the transfer stops.
+    if (received > kLongestConfigBody) {
         return 0;
     }
-    // The body is text: a chunk counts up to its first NUL byte.
-    body->text.append(data, strnlen(data, bytes));
-    return bytes;
+    // The body is text: a piece counts up to its first NUL byte.
+    text.append(data, strnlen(data, size));
+    return size;
 }
 
 void CGameRemoteConfig::LoadRemoteConfig(std::string_view document) {

@@ -21,6 +21,7 @@
 #include "core/MainWindow.h"
 #include "core/ProductConstants.h"
 #include "platform/FileSystem.h"
+#include "update/HttpGet.h"
 #include "update/LocalClientVersion.h"
 #include "update/RemoteConfigDocument.h"
 
@@ -112,17 +113,16 @@ public:
     static constexpr std::int64_t kRecordEveryBytes = 8 << 20;
     static constexpr int kRecordEveryMilliseconds = 2000;
 
-    // libcurl callbacks (C signatures). The configuration body goes to a ConfigBody; a package
-    // chunk and the transfer's progress go to the PackageTransfer of the running attempt.
-    struct ConfigBody {
+    // The configuration body as it arrives: text up to the first NUL byte of each piece; past
+    // kLongestConfigBody bytes it takes no more, which ends the transfer.
+    struct ConfigBody final : HttpGetSink {
         std::string text;
-        size_t received = 0;  // bytes libcurl delivered, NUL bytes included
+        size_t received = 0;  // bytes delivered, NUL bytes included
+        bool OnAnswer(long, std::int64_t) override { return true; }  // the status is judged at the end
+        std::size_t OnBody(const char* data, std::size_t size) override;
+        void OnProgress(std::int64_t, std::int64_t) override {}
     };
     struct PackageTransfer;
-    static size_t ConfigWriteCallback(char* data, size_t size, size_t count, void* userdata);
-    static size_t PackageWriteCallback(char* data, size_t size, size_t count, void* userdata);
-    static int DownloadProgressCallback(void* clientp, std::int64_t dltotal, std::int64_t dlnow,
-                                        std::int64_t ultotal, std::int64_t ulnow);
 
 private:
 

@@ -1,5 +1,6 @@
-// One download attempt of the game package (CGameRemoteConfig::OnDownLoad) and its libcurl
-// callbacks. Everything here runs on the update worker, the callbacks inside curl_easy_perform.
+// One download attempt of the game package (CGameRemoteConfig::OnDownLoad) and what it does
+// with the bytes as they come. Everything here runs on the update worker, the sink's calls
+// inside HttpGet.
 
 #include <fmt/printf.h>
 
@@ -9,7 +10,6 @@
 #include <cstring>
 #include <optional>
 #include <thread>
-#include <type_traits>
 
 #include "core/DataPaths.h"
 #include "core/Logger.h"
@@ -17,12 +17,9 @@
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "update/CGameRemoteConfig.h"
-#include "update/CurlHandle.h"
 #include "update/DownloadPlan.h"
 #include "update/PackageIntegrity.h"
 #include "update/UpdateWindow.h"
-
-static_assert(std::is_same_v<curl_off_t, std::int64_t>, "the progress callback's counts are libcurl's");
 
 namespace {
 
@@ -32,18 +29,21 @@ bool IsPackageStatus(long status) { return status == 200 || status == 206; }
 
 }  // namespace
 
-// What the callbacks of one package transfer share. Lives on the worker's stack for the
-// transfer; everything in it is the worker's (the callbacks run inside curl_easy_perform),
-// except that the recorder thread sets recorderDone.
-struct CGameRemoteConfig::PackageTransfer {
-    PackageTransfer(CGameRemoteConfig* config_, MainWindow* window_, CURL* curl_, platform::File* package_,
+// One package transfer: appends the body to the package, hashes it, keeps the resume record
+// and the progress going. Lives on the worker's stack for the transfer; everything in it is the
+// worker's (its calls come inside HttpGet), except that the recorder thread sets recorderDone.
+struct CGameRemoteConfig::PackageTransfer final : HttpGetSink {
+    PackageTransfer(CGameRemoteConfig* config_, MainWindow* window_, platform::File* package_,
                     std::string packagePath_, PackageDigest* digest_)
-        : config(config_), window(window_), curl(curl_), package(package_), packagePath(std::move(packagePath_)),
+        : config(config_), window(window_), package(package_), packagePath(std::move(packagePath_)),
           digest(digest_) {}
+
+    bool OnAnswer(long status, std::int64_t announcedLength) override;
+    std::size_t OnBody(const char* data, std::size_t size) override;
+    void OnProgress(std::int64_t received, std::int64_t announcedLength) override;
 
     CGameRemoteConfig* config;
     MainWindow* window;
-    CURL* curl;
     platform::File* package;
     std::string packagePath;
     PackageDigest* digest;     // null when no check needs the package's digest
@@ -75,11 +75,6 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
     const std::string packagePath = DataPaths::Package(DataDir());
     LOG_INFO(kOnDownLoad, packagePath);
 
-    CurlHandle curl;
-    if (!curl) {
-        LOG_ERROR(kOnDownLoad, "curl is NULL!");
-        return kDownloadConfigIncomplete;
-    }
     std::string primaryTemplate;
     if (!FindConfigValue(m_settings.is64Bit ? "ClientDownloadUrl" : "Client32DownloadUrl", primaryTemplate)) {
         LOG_ERROR(kOnDownLoad, "ClientDownloadUrl is NotFound!");
@@ -180,25 +175,21 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
         digest.emplace();
         digest->UpdateFromFile(packagePath, m_nResumeOffset);
     }
-    PackageTransfer transfer{this, window, curl.get(), &package, packagePath, digest ? &*digest : nullptr};
-    curl_easy_setopt(curl.get(), CURLOPT_URL, address.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
-    // An error answer's body is no package data (its status is the failure).
-    curl_easy_setopt(curl.get(), CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &CGameRemoteConfig::PackageWriteCallback);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, &CGameRemoteConfig::DownloadProgressCallback);
-    curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl.get(), CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(m_nResumeOffset));
-    curl_easy_setopt(curl.get(), CURLOPT_BUFFERSIZE, 256L * 1024L);  // fewer, larger writes
-    curl.LimitWaiting(m_settings.connectTimeoutSeconds, m_settings.stallTimeoutSeconds);
-    const CURLcode res = curl_easy_perform(curl.get());
-    long status = 0;
-    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
+    PackageTransfer transfer{this, window, &package, packagePath, digest ? &*digest : nullptr};
+    HttpGetRequest request;
+    request.url = address;
+    request.resumeFrom = m_nResumeOffset;
+    request.failOnErrorStatus = true;  // an error answer's body is no package data (its status is the failure)
+    request.connectSeconds = m_settings.connectTimeoutSeconds;
+    request.stallSeconds = m_settings.stallTimeoutSeconds;
+    const HttpGetOutcome outcome = HttpGet(request, transfer);
+    if (!outcome.started) {
+        LOG_ERROR(kOnDownLoad, "curl is NULL!");
+        package.Close();
+        return kDownloadConfigIncomplete;
+    }
 
-    if (res == CURLE_OK && IsPackageStatus(status)) {
-        curl.Reset();
+    if (outcome.transferred && IsPackageStatus(outcome.status)) {
         RecordTransfer(transfer, /*force=*/true);  // a crash from here on finds the package whole
         package.Close();
         Reports().LogEvent(EventUnzipStart);
@@ -216,7 +207,7 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
         return kDownloadFinished;
     }
 
-    std::string cause = curl.DescribeOutcome(res, status);
+    std::string cause = outcome.description;
     if (transfer.refusedStatus != 0) {
         cause += fmt::sprintf("; the body of the %d answer was not taken as package data", transfer.refusedStatus);
     }
@@ -229,74 +220,59 @@ int CGameRemoteConfig::OnDownLoad(MainWindow* window) {
     RecordTransfer(transfer, /*force=*/true);  // what did arrive stays usable after a crash
     // A server that cannot continue from the offset (it sends the whole file, or says the
     // range cannot be satisfied) would refuse every later run the same way: start over instead.
-    if (m_nResumeOffset > 0 && (res == CURLE_RANGE_ERROR || status == 416)) {
+    if (m_nResumeOffset > 0 && (outcome.rangeRefused || outcome.status == 416)) {
         LOG_INFO(kOnDownLoad, "The server refused to resume from break point. The next download starts from the beginning.");
         m_nResumeOffset = 0;
         m_nOffset = 0;
         m_nTotalSize = 0;
         WriteResumeRecord();  // an earlier record would send the next run to the same refusal
     }
-    curl.Reset();
     package.Close();
     return m_nDownloadAttempts == 1 ? kDownloadFirstAttemptFailed : kDownloadNoAddress;
 }
 
-size_t CGameRemoteConfig::PackageWriteCallback(char* data, size_t size, size_t count, void* userdata) {
-    auto* transfer = static_cast<PackageTransfer*>(userdata);
-    if (transfer == nullptr || transfer->package == nullptr || !transfer->package->IsOpen() || size == 0) {
-        return 0;
+bool CGameRemoteConfig::PackageTransfer::OnAnswer(long status, std::int64_t announcedLength) {
+    // Only the body of a 200 or 206 is package data.
+    if (!IsPackageStatus(status)) {
+        refusedStatus = status;
+        return false;
     }
-    CGameRemoteConfig& config = *transfer->config;
-    if (!transfer->accepted) {
-        // Only the body of a 200 or 206 is package data (libcurl hands over no body of a
-        // redirect it follows, so this is the final answer).
-        long status = 0;
-        curl_easy_getinfo(transfer->curl, CURLINFO_RESPONSE_CODE, &status);
-        if (!IsPackageStatus(status)) {
-            transfer->refusedStatus = status;
-            return 0;
-        }
-        transfer->accepted = true;
-        curl_off_t announced = -1;
-        curl_easy_getinfo(transfer->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-        if (announced >= 0) {
-            config.m_nTotalSize = config.m_nResumeOffset + announced;  // the record's size from the first byte on
-        }
+    accepted = true;
+    if (announcedLength >= 0) {
+        config->m_nTotalSize = config->m_nResumeOffset + announcedLength;  // the record's size from the first byte on
     }
-    errno = 0;
-    const size_t written = transfer->package->Write(data, size * count);
-    if (written < size * count) {
-        transfer->writeFailure = fmt::sprintf("writing %s failed: %s", transfer->packagePath,
-                                              errno != 0 ? std::strerror(errno) : "no space left on device");
-    }
-    if (transfer->digest != nullptr) {
-        transfer->digest->Update(data, written);
-    }
-    transfer->written += static_cast<std::int64_t>(written);
-    config.m_nOffset = config.m_nResumeOffset + transfer->written;
-    config.RecordTransfer(*transfer, /*force=*/false);
-    // A short count makes libcurl end the transfer with a write error.
-    return written / size;
+    return true;
 }
 
-int CGameRemoteConfig::DownloadProgressCallback(void* clientp, std::int64_t dltotal, std::int64_t dlnow,
-                                                std::int64_t, std::int64_t) {
-    auto* transfer = static_cast<PackageTransfer*>(clientp);
-    CGameRemoteConfig& config = *transfer->config;
-    // Counts of an answer whose body is not package data (an error page, a redirect) say
-    // nothing about the package.
-    const DownloadProgress reached = transfer->accepted
-                                         ? ComputeDownloadProgress(config.m_nResumeOffset, dlnow, dltotal)
-                                         : ComputeDownloadProgress(config.m_nResumeOffset, 0, 0);
+std::size_t CGameRemoteConfig::PackageTransfer::OnBody(const char* data, std::size_t size) {
+    if (package == nullptr || !package->IsOpen()) {
+        return 0;
+    }
+    errno = 0;
+    const size_t taken = package->Write(data, size);
+    if (taken < size) {
+        writeFailure = fmt::sprintf("writing %s failed: %s", packagePath,
+                                    errno != 0 ? std::strerror(errno) : "no space left on device");
+    }
+    if (digest != nullptr) {
+        digest->Update(data, taken);
+    }
+    written += static_cast<std::int64_t>(taken);
+    config->m_nOffset = config->m_nResumeOffset + written;
+    config->RecordTransfer(*this, /*force=*/false);
+    return taken;
+}
+
+void CGameRemoteConfig::PackageTransfer::OnProgress(std::int64_t received, std::int64_t announcedLength) {
+    const DownloadProgress reached = ComputeDownloadProgress(config->m_nResumeOffset, received, announcedLength);
     // Until the size is announced the record keeps the size it knows: a resume record that
     // says "all of it" would make the next run give up the bytes on disk.
     if (reached.sizeKnown) {
-        config.m_nTotalSize = reached.total;
+        config->m_nTotalSize = reached.total;
     }
-    // Called about once a second even while nothing arrives: the time rule of the record.
-    config.RecordTransfer(*transfer, /*force=*/false);
-    ShowProgress(transfer->window, reached.text, reached.percent, 1);
-    return 0;
+    // Comes about once a second even while nothing arrives: the time rule of the record.
+    config->RecordTransfer(*this, /*force=*/false);
+    ShowProgress(window, reached.text, reached.percent, 1);
 }
 
 void CGameRemoteConfig::RecordTransfer(PackageTransfer& transfer, bool force) {

@@ -1,7 +1,5 @@
 #include "update/PackageIntegrity.h"
 
-#include <openssl/evp.h>
-
 #include <fmt/printf.h>
 
 #include <algorithm>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "platform/File.h"
+#include "update/PackageCrypto.h"
 
 namespace {
 
@@ -16,9 +15,14 @@ constexpr std::size_t kEd25519KeyBytes = 32;
 constexpr std::size_t kEd25519SignatureBytes = 64;
 constexpr std::size_t kReadChunk = 1 << 20;
 
-bool IsBase64Character(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+constexpr std::string_view kBase64Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int Base64Value(char c) {
+    const auto at = kBase64Alphabet.find(c);
+    return at == std::string_view::npos ? -1 : static_cast<int>(at);
 }
+
+bool IsBase64Character(char c) { return Base64Value(c) >= 0; }
 
 std::string LowerCase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -28,20 +32,13 @@ std::string LowerCase(std::string text) {
 
 }  // namespace
 
-struct PackageDigest::Context {
-    EVP_MD_CTX* md = EVP_MD_CTX_new();
-    ~Context() { EVP_MD_CTX_free(md); }
-};
-
-PackageDigest::PackageDigest() : m_context(std::make_unique<Context>()) {
-    m_ok = m_context->md != nullptr && EVP_DigestInit_ex(m_context->md, EVP_sha256(), nullptr) == 1;
-}
+PackageDigest::PackageDigest() : m_context(package_crypto::NewSha256()) { m_ok = m_context != nullptr; }
 
 PackageDigest::~PackageDigest() = default;
 
 void PackageDigest::Update(const void* data, std::size_t size) {
     if (m_ok && size > 0) {
-        m_ok = EVP_DigestUpdate(m_context->md, data, size) == 1;
+        m_ok = package_crypto::UpdateSha256(*m_context, data, size);
     }
 }
 
@@ -66,16 +63,11 @@ bool PackageDigest::UpdateFromFile(const std::string& path, std::int64_t length)
 }
 
 std::string PackageDigest::FinishHex() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!m_ok || EVP_DigestFinal_ex(m_context->md, digest, &length) != 1) {
-        m_ok = false;
-        return {};
-    }
+    const std::string digest = m_ok ? package_crypto::FinishSha256(*m_context) : std::string();
     m_ok = false;  // a finished digest takes no more bytes
     std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += fmt::sprintf("%02x", digest[i]);
+    for (const char byte : digest) {
+        hex += fmt::sprintf("%02x", static_cast<unsigned char>(byte));
     }
     return hex;
 }
@@ -102,21 +94,35 @@ std::optional<std::string> DecodeBase64(std::string_view text) {
     if (!std::all_of(padded.begin(), padded.end() - static_cast<std::ptrdiff_t>(padding), IsBase64Character)) {
         return std::nullopt;
     }
-    std::string out(padded.size() / 4 * 3, '\0');
-    const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                  reinterpret_cast<const unsigned char*>(padded.data()), static_cast<int>(padded.size()));
-    if (n < 0 || static_cast<std::size_t>(n) != out.size()) {
-        return std::nullopt;
+    std::string out;
+    out.reserve(padded.size() / 4 * 3);
+    for (std::size_t at = 0; at < padded.size(); at += 4) {
+        std::uint32_t group = 0;
+        for (std::size_t i = 0; i < 4; ++i) {
+            const int value = Base64Value(padded[at + i]);
+            group = group << 6 | static_cast<std::uint32_t>(value < 0 ? 0 : value);  // "=" counts as zero bits
+        }
+        out += static_cast<char>(group >> 16 & 0xFF);
+        out += static_cast<char>(group >> 8 & 0xFF);
+        out += static_cast<char>(group & 0xFF);
     }
-    out.resize(out.size() - padding);  // EVP_DecodeBlock counts the padding as zero bytes
+    out.resize(out.size() - padding);
     return out;
 }
 
 std::string EncodeBase64(std::string_view bytes) {
-    std::string out((bytes.size() + 2) / 3 * 4 + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                  reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-    out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t at = 0; at < bytes.size(); at += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - at);
+        std::uint32_t group = 0;
+        for (std::size_t i = 0; i < 3; ++i) {
+            group = group << 8 | (i < n ? static_cast<unsigned char>(bytes[at + i]) : 0U);
+        }
+        for (std::size_t i = 0; i < 4; ++i) {
+            out += i <= n ? kBase64Alphabet[group >> (18 - 6 * i) & 0x3F] : '=';
+        }
+    }
     return out;
 }
 
@@ -132,22 +138,7 @@ bool VerifyEd25519(std::string_view publicKeyBase64, std::string_view message, s
         problem = "the signature is not base64 of 64 bytes";
         return false;
     }
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(
-        EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, reinterpret_cast<const unsigned char*>(key->data()),
-                                    key->size()),
-        &EVP_PKEY_free);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!pkey || !ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, pkey.get()) != 1) {
-        problem = "the public key cannot be used";
-        return false;
-    }
-    // Ed25519 signs the message itself, in one pass.
-    if (EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(signature->data()), signature->size(),
-                         reinterpret_cast<const unsigned char*>(message.data()), message.size()) != 1) {
-        problem = "the signature does not match the digest";
-        return false;
-    }
-    return true;
+    return package_crypto::VerifyEd25519(*key, message, *signature, problem);
 }
 
 PackageVerdict JudgePackage(const std::optional<std::string>& expectedSha256,

@@ -2,7 +2,7 @@
 // What the launcher checks of a downloaded game package before a single entry is unpacked: its
 // SHA-256 against the configuration's "ClientPackageSha256", and, when the build carries the
 // operator's Ed25519 public key, the operator's signature of that digest text
-// ("ClientPackageSignature"). Both with OpenSSL's EVP interface.
+// ("ClientPackageSignature"). Both with the system's cryptography (update/PackageCrypto.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "update/PackageCrypto.h"
 
 // SHA-256 of bytes fed as they arrive (the package as libcurl hands it over).
 class PackageDigest {
@@ -28,8 +30,7 @@ public:
     std::string FinishHex();
 
 private:
-    struct Context;
-    std::unique_ptr<Context> m_context;
+    package_crypto::Sha256 m_context;
     bool m_ok = true;
 };
 

@@ -10,6 +10,9 @@ std::vector<std::string> LogEntries(const std::string& logText) {
     std::vector<std::string> entries;
     std::istringstream in(logText);
     for (std::string line; std::getline(in, line);) {
+        if (line.ends_with('\r')) {
+            line.pop_back();  // Windows ends its lines with CR LF
+        }
         std::smatch m;
         if (std::regex_match(line, m, shape)) {
             entries.push_back("[" + m[1].str() + "][" + m[2].str() + "] " + m[3].str());

@@ -62,6 +62,21 @@ std::pair<Socket, int> Listen(int backlog) {
 
 }  // namespace
 
+ClosedPort::ClosedPort() {
+    StartSockets();
+    const Socket s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    m_socket = static_cast<std::intptr_t>(s);
+    m_port = ntohs(address.sin_port);
+}
+
+ClosedPort::~ClosedPort() { CloseSocket(AsSocket(m_socket)); }
+
 #ifdef _WIN32
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
-// Small loopback servers for the request engine's tests, on either system: a port whose
-// connections hang, and a site that answers each path with a fixed raw response.
+// Small loopback servers for the network tests, on either system: a port that refuses, a port
+// whose connections hang, and a site that answers each path with a fixed raw response.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +13,20 @@ namespace testing_support {
 // The threads of this process now; on Windows those it started itself (std::thread), not the
 // system libraries' workers.
 std::size_t ThreadCount();
+
+// A loopback port on which nothing listens for as long as this lives: connecting is refused.
+class ClosedPort {
+public:
+    ClosedPort();
+    ~ClosedPort();
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+    int port() const { return m_port; }
+
+private:
+    std::intptr_t m_socket = -1;  // bound, never listening: no one else takes the port meanwhile
+    int m_port = 0;
+};
 
 // A loopback port whose accept queue is full, so that a connection attempt to it hangs.
 class HangingPort {

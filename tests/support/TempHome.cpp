@@ -100,15 +100,20 @@ void TempHome::Set(const std::string& name, const std::optional<std::string>& va
     }
 }
 
+namespace {
+// Paths are UTF-8 text; Windows' narrow file calls would read them in the ANSI code page.
+fs::path Utf8Path(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
+}  // namespace
+
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Utf8Path(path), std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(Utf8Path(path), std::ios::binary | std::ios::trunc);
     out << content;
 }
 

@@ -141,7 +141,11 @@ void ZipBuilder::WriteTo(const std::string& path) const {
 }
 
 std::string SampleGameBytes() {
-    return ReadFile(VALDRUNE_SAMPLE_GAME);
+    const std::string bytes = ReadFile(VALDRUNE_SAMPLE_GAME);
+    if (bytes.empty()) {
+        throw std::runtime_error("the sample game " VALDRUNE_SAMPLE_GAME " is missing: build the Linux build first");
+    }
+    return bytes;
 }
 
 ZipBuilder GamePackage(const std::string& gameBytes) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 
 #include "TempHome.h"
@@ -17,6 +19,7 @@
 #include "platform/Paths.h"
 #include "platform/ProcessList.h"
 #include "platform/Registry.h"
+#include "platform/TextEncoding.h"
 
 using namespace testing_support;
 using namespace platform;
@@ -97,6 +100,69 @@ TEST(PlatformContract, FoldersAndFilesAnswerWithTheWindowsNumbers) {
     EXPECT_FALSE(PathExists(folder));
 }
 
+TEST(PlatformContract, AnUpdateMovesFilesOverOldOnesAndFoldersOnlyOntoEmptyOnes) {
+    TempDir dir;
+    const std::string client = dir.path() + "/client";
+    const std::string staged = dir.path() + "/client.unpacking";
+    for (const std::string& folder : {client + "/empty", client + "/full", staged + "/empty", staged + "/full"}) {
+        ASSERT_EQ(CreateDirectoryTree(folder), kErrorSuccess);
+    }
+    WriteFile(client + "/full/keep.dat", "old");
+    WriteFile(client + "/zavo.exe", "old");
+    WriteFile(staged + "/zavo.exe", "new");
+    WriteFile(staged + "/empty/a.dat", "a");
+
+    EXPECT_TRUE(IsFolder(client));
+    EXPECT_FALSE(IsFolder(client + "/zavo.exe"));
+    EXPECT_FALSE(IsFolder(dir.path() + "/missing"));
+    EXPECT_TRUE(IsWritableFolder(client));
+    EXPECT_FALSE(IsWritableFolder(client + "/zavo.exe"));
+    EXPECT_FALSE(IsWritableFolder(dir.path() + "/missing"));
+    EXPECT_TRUE(SameFileSystem(staged, client + "/zavo.exe"));
+    EXPECT_FALSE(SameFileSystem(staged, dir.path() + "/missing"));
+
+    EXPECT_EQ(MoveFile(staged + "/zavo.exe", client + "/zavo.exe"), kErrorSuccess);
+    EXPECT_EQ(ReadFile(client + "/zavo.exe"), "new");
+    EXPECT_FALSE(PathExists(staged + "/zavo.exe"));
+    EXPECT_EQ(MoveFile(staged + "/empty", client + "/empty"), kErrorSuccess);
+    EXPECT_EQ(ReadFile(client + "/empty/a.dat"), "a");
+    EXPECT_EQ(MoveFile(staged + "/full", client + "/full"), kErrorDirNotEmpty);
+    EXPECT_FALSE(LastErrorText().empty());
+    EXPECT_EQ(ReadFile(client + "/full/keep.dat"), "old");
+    EXPECT_TRUE(IsFolder(staged + "/full"));
+
+    // The writability probes left nothing behind.
+    auto entries = ListFolder(client);
+    ASSERT_TRUE(entries);
+    std::sort(entries->begin(), entries->end(), [](const auto& l, const auto& r) { return l.name < r.name; });
+    EXPECT_EQ(*entries, (std::vector<FolderEntry>{{"empty", true}, {"full", true}, {"zavo.exe", false}}));
+}
+
+TEST(PlatformContract, FileTimesCountFromTheUnixEpochAndTheDiskTellsItsFreeSpaceInWholeBlocks) {
+    TempDir dir;
+    const std::string file = dir.path() + "/Valdrune";
+    WriteFile(file, "build 1");
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::system_clock::now().time_since_epoch()).count();
+    const auto written = FileModifiedTime(file);
+    ASSERT_TRUE(written);
+    EXPECT_LT(std::abs(now - *written), std::chrono::nanoseconds(std::chrono::minutes(5)).count());
+    // A launcher copy keeps the time of the build it came from.
+    ASSERT_EQ(CopyFile(file, dir.path() + "/copy"), kErrorSuccess);
+    EXPECT_EQ(FileModifiedTime(dir.path() + "/copy"), written);
+    EXPECT_EQ(FileModifiedTime(dir.path()), std::nullopt);
+    EXPECT_EQ(FileModifiedTime(dir.path() + "/missing"), std::nullopt);
+    EXPECT_EQ(TouchFolder(dir.path()), kErrorSuccess);
+    EXPECT_NE(TouchFolder(dir.path() + "/missing"), kErrorSuccess);
+
+    const auto space = FreeDiskSpace(dir.path());
+    ASSERT_TRUE(space);
+    EXPECT_GT(space->freeBytes, 0u);
+    EXPECT_GE(space->blockSize, 512u);
+    EXPECT_EQ(space->blockSize & (space->blockSize - 1), 0u) << space->blockSize;
+    EXPECT_EQ(FreeDiskSpace(dir.path() + "/missing"), std::nullopt);
+}
+
 TEST(PlatformContract, RegistryKeysKeepTextAndNumbersAndRefuseToLoseSubkeys) {
     TempHome world;  // the Linux store lives in it; Windows writes the private prefix's registry
     const std::string key = TestKey();
@@ -149,4 +215,15 @@ TEST(PlatformContract, DerivedPathsUseTheSystemsSeparatorAndNames) {
     EXPECT_EQ(DataPaths::GameExecutable(DataPaths::ClientDir(data)), data + s + "client" + s + "zavo" + s + "zavo.exe");
     EXPECT_EQ(DataPaths::DesktopShortcut("D"), "D" + s + "Valdrune" + std::string(kShortcutSuffix));
     EXPECT_EQ(DataPaths::StartMenuFolder("M"), "M" + s + "Apps" + s + "drevoline");
+}
+
+TEST(PlatformText, OnlyWellFormedUtf8PassesAndGbkBecomesUtf8) {
+    EXPECT_TRUE(platform::IsValidUtf8("zavo/读我.txt \xf0\x9f\x8e\xae"));
+    // An overlong "/", a surrogate, a code point above U+10FFFF, a cut sequence, a stray byte.
+    for (const char* bad : {"\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe8\xaf", "a\x80"}) {
+        EXPECT_FALSE(platform::IsValidUtf8(bad)) << bad;
+    }
+    EXPECT_EQ(platform::GbkToUtf8("zavo\\\xca\xfd\xbe\xdd\x80"), "zavo\\数据€");
+    EXPECT_EQ(platform::GbkToUtf8("a\xff"), std::nullopt);
+    EXPECT_EQ(platform::GbkToUtf8("a\xca"), std::nullopt);  // the second byte is missing
 }

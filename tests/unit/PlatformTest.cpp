@@ -14,7 +14,6 @@
 #include "platform/NamedMutex.h"
 #include "platform/ProcessList.h"
 #include "platform/SystemInfo.h"
-#include "platform/TextEncoding.h"
 #include "platform/posix/Linux.h"
 
 using namespace testing_support;
@@ -42,17 +41,6 @@ TEST(PlatformFolders, CreationInAFolderWithoutWriteAccessIsAccessDenied) {
     WithoutFileOverride obeyPermissions;
     EXPECT_EQ(platform::CreateDirectoryOneLevel(folder + "/c"), 5u);
     EXPECT_FALSE(platform::PathExists(folder + "/c"));
-}
-
-TEST(PlatformText, OnlyWellFormedUtf8PassesAndGbkBecomesUtf8) {
-    EXPECT_TRUE(platform::IsValidUtf8("zavo/读我.txt \xf0\x9f\x8e\xae"));
-    // An overlong "/", a surrogate, a code point above U+10FFFF, a cut sequence, a stray byte.
-    for (const char* bad : {"\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe8\xaf", "a\x80"}) {
-        EXPECT_FALSE(platform::IsValidUtf8(bad)) << bad;
-    }
-    EXPECT_EQ(platform::GbkToUtf8("zavo\\\xca\xfd\xbe\xdd\x80"), "zavo\\数据€");
-    EXPECT_EQ(platform::GbkToUtf8("a\xff"), std::nullopt);
-    EXPECT_EQ(platform::GbkToUtf8("a\xca"), std::nullopt);  // the second byte is missing
 }
 
 TEST(PlatformEnv, DataHomeComesFromXdgOrHomeAndNeverFromRelativePaths) {

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 
+#include "TempHome.h"
 #include "update/DownloadPlan.h"
 #include "update/LocalClientVersion.h"
 #include "update/PackageIntegrity.h"
@@ -188,5 +190,51 @@ TEST(PackageSignature, VerifiesEd25519AsPublishedAndRefusesEverythingElse) {
     EXPECT_FALSE(VerifyEd25519(key.substr(0, 40), "r", signature, problem));
     for (const char* bad : {"Y", "YW J", "YQ=a", "Y===", "YWJj\r"}) {
         EXPECT_FALSE(DecodeBase64(bad)) << bad;
+    }
+}
+
+TEST(PackageDigest, KnownAnswersWhateverThePiecesAndTheKeptPartOfAResumedDownload) {
+    // FIPS 180-2, appendix B.
+    PackageDigest abc;
+    abc.Update("abc", 3);
+    EXPECT_EQ(abc.FinishHex(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(abc.FinishHex(), "");  // a finished digest gives nothing more
+    const std::string million(1000000, 'a');
+    const std::string expected = "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0";
+    PackageDigest pieces;
+    for (std::size_t at = 0; at < million.size(); at += 7777) {
+        pieces.Update(million.data() + at, std::min<std::size_t>(7777, million.size() - at));
+    }
+    EXPECT_EQ(pieces.FinishHex(), expected);
+
+    testing_support::TempDir dir;
+    const std::string path = dir.path() + "/package";
+    testing_support::WriteFile(path, million);
+    PackageDigest resumed;  // the bytes kept from an earlier run, then the rest as it arrives
+    EXPECT_TRUE(resumed.UpdateFromFile(path, 400000));
+    resumed.Update(million.data() + 400000, 600000);
+    EXPECT_EQ(resumed.FinishHex(), expected);
+    EXPECT_EQ(Sha256FileHex(path), expected);
+    PackageDigest shortFile;  // the file holds fewer bytes than the record says were kept
+    EXPECT_FALSE(shortFile.UpdateFromFile(path, 1000001));
+    EXPECT_EQ(shortFile.FinishHex(), "");
+    EXPECT_EQ(Sha256FileHex(dir.path() + "/missing"), "");
+}
+
+TEST(Base64, RoundTripsEveryTailLength) {
+    EXPECT_EQ(EncodeBase64("Man"), "TWFu");
+    EXPECT_EQ(EncodeBase64("Ma"), "TWE=");
+    EXPECT_EQ(EncodeBase64("M"), "TQ==");
+    EXPECT_EQ(EncodeBase64(""), "");
+    EXPECT_FALSE(DecodeBase64(""));  // nothing is no value
+    std::string bytes(1, '\x7f');
+    for (int n = 1; n < 70; ++n) {
+        const std::string encoded = EncodeBase64(bytes);
+        EXPECT_EQ(DecodeBase64(encoded), bytes) << encoded;
+        const std::string unpadded = encoded.substr(0, encoded.find('='));
+        if (!unpadded.empty()) {
+            EXPECT_EQ(DecodeBase64(unpadded), bytes) << unpadded;
+        }
+        bytes += static_cast<char>(n * 37 + 200);
     }
 }

@@ -1,5 +1,6 @@
 // What only the Windows backend does: command lines a game reads back exactly, shell links,
-// the data folder at C:\, the folder removal by cmd.exe, and a crash that leaves a minidump.
+// the data folder at C:\, archive names in GBK, folder times and the disk of drive C, the folder
+// removal by cmd.exe, and a crash that leaves a minidump.
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,10 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 #include <windows.h>
+
+// Before the platform's headers: it takes back the names (DeleteFile, MoveFile ...) that the A/W
+// macros of windows.h would turn into declarations of other functions.
+#include "platform/win32/Wide.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -29,8 +34,8 @@
 #include "platform/MessageBox.h"
 #include "platform/Process.h"
 #include "platform/ShellLink.h"
+#include "platform/TextEncoding.h"
 #include "platform/win32/CommandLine.h"
-#include "platform/win32/Wide.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -128,6 +133,50 @@ TEST(Win32Folders, TheDataFolderIsAtTheRootOfDriveC) {
     ASSERT_TRUE(desktop && startMenu);
     EXPECT_EQ(DataPaths::DesktopShortcut(*desktop), *desktop + "\\Valdrune.lnk");
     EXPECT_EQ(DataPaths::StartMenuFolder(*startMenu), *startMenu + "\\Apps\\drevoline");
+}
+
+TEST(Win32FileSystem, AGbkNamedEntryLandsUnderItsChineseNameAndDriveCTellsItsSpace) {
+    // An archive packed on Chinese Windows names its entries in code page 936.
+    const auto name = platform::GbkToUtf8("\xca\xfd\xbe\xdd\\\xb6\xc1\xce\xd2.txt");
+    ASSERT_EQ(name, "数据\\读我.txt");
+    TempDir dir;
+    ASSERT_EQ(platform::CreateDirectoryOneLevel(dir.path() + "\\数据"), 0u);
+    ASSERT_EQ(platform::ReplaceFileContent(dir.path() + "\\" + *name, "x"), 0u);
+    EXPECT_EQ(platform::MoveFile(dir.path() + "/" + *name, dir.path() + "\\数据\\读我 2.txt"), 0u);
+    const std::wstring wide = Widen(dir.path()) + L"\\\u6570\u636e\\\u8bfb\u6211 2.txt";
+    EXPECT_NE(::GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(platform::IsFolder(dir.path() + "\\数据\\"));
+
+    EXPECT_NE(platform::DeleteFile(dir.path() + "\\missing"), 0u);
+    const std::string cause = platform::LastErrorText();
+    EXPECT_FALSE(cause.empty());
+    EXPECT_EQ(cause.find_first_of("\r\n"), std::string::npos) << cause;  // one log line
+
+    // A day-old folder time becomes the present one.
+    const std::wstring folder = Widen(dir.path());
+    const auto folderTime = [&] {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        ::GetFileAttributesExW(folder.c_str(), GetFileExInfoStandard, &data);
+        return static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
+    };
+    {
+        const HANDLE handle = ::CreateFileW(folder.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+        const std::uint64_t dayAgo = folderTime() - 24ull * 3600 * 10'000'000;
+        const FILETIME old{static_cast<DWORD>(dayAgo), static_cast<DWORD>(dayAgo >> 32)};
+        ASSERT_TRUE(::SetFileTime(handle, nullptr, nullptr, &old));
+        ::CloseHandle(handle);
+    }
+    const std::uint64_t before = folderTime();
+    ASSERT_EQ(platform::TouchFolder(dir.path()), 0u);
+    EXPECT_GT(folderTime(), before + 23ull * 3600 * 10'000'000);
+
+    const auto space = platform::FreeDiskSpace("C:\\");
+    ASSERT_TRUE(space);
+    EXPECT_GT(space->freeBytes, 0u);
+    EXPECT_GE(space->blockSize, 512u);
+    EXPECT_TRUE(platform::SameFileSystem("C:\\", SystemFolder()));
 }
 
 TEST(Win32Startup, AFirstStartMakesItsFoldersOnDriveCAndASecondLauncherIsRefused) {

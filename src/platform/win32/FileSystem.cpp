@@ -22,6 +22,41 @@ bool IsReparsePoint(DWORD attributes) {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+// What the path names once every link on the way is followed; nullopt when it cannot be opened.
+std::optional<BY_HANDLE_FILE_INFORMATION> FollowedInfo(const std::string& path) {
+    if (path.empty()) {
+        return std::nullopt;
+    }
+    // No access asked for: this opens even a file another process holds without sharing.
+    const win32::Handle handle(::CreateFileW(win32::WidePath(path).c_str(), 0,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!handle || !::GetFileInformationByHandle(handle.get(), &info)) {
+        win32::LastError();
+        return std::nullopt;
+    }
+    return info;
+}
+
+// The root of the volume holding path: C:\ , a folder a volume is mounted on, or \\server\share\ .
+std::optional<std::wstring> VolumeOf(const std::string& path) {
+    wchar_t root[MAX_PATH + 1] = {};
+    if (path.empty() || !::GetVolumePathNameW(win32::WidePath(path).c_str(), root, MAX_PATH + 1)) {
+        win32::LastError();
+        return std::nullopt;
+    }
+    return std::wstring(root);
+}
+
+// FILETIME counts 100 ns steps from 1601; the launcher counts nanoseconds from 1970.
+std::int64_t UnixNanoseconds(const FILETIME& time) {
+    constexpr std::int64_t kFrom1601To1970 = 116'444'736'000'000'000;
+    const auto ticks = static_cast<std::int64_t>(static_cast<std::uint64_t>(time.dwHighDateTime) << 32 |
+                                                 time.dwLowDateTime);
+    return (ticks - kFrom1601To1970) * 100;
+}
+
 }  // namespace
 
 bool PathExists(const std::string& path) { return Attributes(path) != kNoAttributes; }
@@ -179,6 +214,140 @@ std::uint32_t ReplaceFileContent(const std::string& path, const std::string& con
     }
     ::DeleteFileW(win32::WidePath(temp).c_str());
     return error != 0 ? error : kErrorGenFailure;
+}
+
+std::uint32_t TouchFolder(const std::string& path) {
+    if (path.empty()) {
+        return kErrorPathNotFound;
+    }
+    // FILE_FLAG_BACKUP_SEMANTICS: the only way to open a folder for its times.
+    const win32::Handle folder(::CreateFileW(win32::WidePath(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder) {
+        return win32::LastError();
+    }
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    return ::SetFileTime(folder.get(), nullptr, &now, &now) ? kErrorSuccess : win32::LastError();
+}
+
+std::optional<std::int64_t> FileModifiedTime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (path.empty() || !::GetFileAttributesExW(win32::WidePath(path).c_str(), GetFileExInfoStandard, &data)) {
+        win32::LastError();
+        return std::nullopt;
+    }
+    FILETIME written = data.ftLastWriteTime;
+    DWORD attributes = data.dwFileAttributes;
+    if (IsReparsePoint(attributes)) {  // the link's own times: the file it names has the ones asked for
+        const auto target = FollowedInfo(path);
+        if (!target) {
+            return std::nullopt;
+        }
+        written = target->ftLastWriteTime;
+        attributes = target->dwFileAttributes;
+    }
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        return std::nullopt;
+    }
+    return UnixNanoseconds(written);
+}
+
+bool IsFolder(const std::string& path) {
+    const DWORD attributes = Attributes(path);
+    if (attributes == kNoAttributes || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return false;
+    }
+    if (!IsReparsePoint(attributes)) {
+        return true;
+    }
+    // A link to a folder carries the folder flag even when its target is gone.
+    const auto target = FollowedInfo(path);
+    return target && (target->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A move without MOVEFILE_COPY_ALLOWED is a rename within one volume only: two paths share a
+// file system when, links followed, they lie on the same volume.
+bool SameFileSystem(const std::string& a, const std::string& b) {
+    const auto first = FollowedInfo(a);
+    const auto second = FollowedInfo(b);
+    if (!first || !second || first->dwVolumeSerialNumber != second->dwVolumeSerialNumber) {
+        return false;
+    }
+    // Serials can coincide (a cloned disk): the volumes' roots must be the same as well.
+    const auto firstVolume = VolumeOf(a);
+    const auto secondVolume = VolumeOf(b);
+    return firstVolume && secondVolume &&
+           ::CompareStringOrdinal(firstVolume->c_str(), -1, secondVolume->c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+std::optional<DiskSpace> FreeDiskSpace(const std::string& path) {
+    ULARGE_INTEGER forCaller{};  // what quotas leave this user, rather than the volume's whole free space
+    const auto root = VolumeOf(path);
+    if (!root || !::GetDiskFreeSpaceExW(win32::WidePath(path).c_str(), &forCaller, nullptr, nullptr)) {
+        win32::LastError();
+        return std::nullopt;
+    }
+    // The cluster: the unit every file takes, which only the volume's root answers for.
+    DWORD sectorsPerCluster = 0;
+    DWORD bytesPerSector = 0;
+    DWORD freeClusters = 0;
+    DWORD clusters = 0;
+    if (!::GetDiskFreeSpaceW(root->c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters)) {
+        win32::LastError();
+        return std::nullopt;
+    }
+    return DiskSpace{forCaller.QuadPart, static_cast<std::uint64_t>(sectorsPerCluster) * bytesPerSector};
+}
+
+std::uint32_t MoveFile(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty()) {
+        return kErrorPathNotFound;
+    }
+    const std::wstring wideFrom = win32::WidePath(from);
+    const std::wstring target = win32::WidePath(to);
+    // MoveFileExW never replaces a folder. rename() replaces an empty one, which the launcher relies
+    // on; here the empty folder goes first, so a failing move can leave the target absent.
+    const DWORD sourceAttributes = Attributes(from);
+    const DWORD targetAttributes = Attributes(to);
+    if (sourceAttributes != kNoAttributes && (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+        targetAttributes != kNoAttributes && (targetAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+        !IsReparsePoint(targetAttributes)) {
+        const auto source = FollowedInfo(from);
+        const auto existing = FollowedInfo(to);
+        if (source && existing && source->dwVolumeSerialNumber == existing->dwVolumeSerialNumber &&
+            source->nFileIndexHigh == existing->nFileIndexHigh && source->nFileIndexLow == existing->nFileIndexLow) {
+            return kErrorSuccess;  // the folder onto itself (another spelling): nothing to move, nothing to lose
+        }
+        if (!::RemoveDirectoryW(target.c_str())) {
+            return win32::LastError();  // kErrorDirNotEmpty while it holds anything
+        }
+    }
+    return ::MoveFileExW(wideFrom.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) ? kErrorSuccess
+                                                                                     : win32::LastError();
+}
+
+// Folders carry access lists, and a read-only flag on a folder means nothing: only trying tells.
+// The probe file goes when its handle closes, a crash of this process included.
+bool IsWritableFolder(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    const DWORD attributes = Attributes(path);
+    if (attributes == kNoAttributes || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        win32::NoteError(attributes == kNoAttributes ? ::GetLastError() : ERROR_DIRECTORY);
+        return false;
+    }
+    const std::string probe =
+        path + "\\.valdrune-probe-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter++);
+    const win32::Handle file(::CreateFileW(win32::WidePath(probe).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                           CREATE_NEW,
+                                           FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                           nullptr));
+    if (!file) {
+        win32::LastError();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 #undef CopyFile
 #undef DeleteFile
 #undef MessageBox
+#undef MoveFile
 #undef RegCreateKeyEx
 #undef RegDeleteKey
 #undef RegDeleteValue
@@ -30,8 +31,15 @@ std::string Narrow(std::wstring_view text);
 // A path for the wide file calls: forward slashes become backslashes.
 std::wstring WidePath(std::string_view path);
 
-// The Windows error number of the last failed call, as a result code.
-inline std::uint32_t LastError() { return static_cast<std::uint32_t>(::GetLastError()); }
+// Keeps error for LastErrorText (platform/ErrorCodes.h) on this thread; 0 is ignored.
+void NoteError(std::uint32_t error);
+
+// The Windows error number of the last failed call, as a result code; LastErrorText names it.
+inline std::uint32_t LastError() {
+    const auto error = static_cast<std::uint32_t>(::GetLastError());
+    NoteError(error);
+    return error;
+}
 
 // Owns a kernel handle; INVALID_HANDLE_VALUE and null both mean none.
 class Handle {
