@@ -12,12 +12,14 @@
 #include "bridge/CImpIDispatch.h"
 #include "bridge/LoginLaunch.h"
 #include "bridge/MainWindowBridge.h"
+#include "console/ConsoleWindow.h"
 #include "bridge/ScriptCalls.h"
 #include "core/CWebApp.h"
 #include "core/CrashDumpFilter.h"
 #include "core/DataPaths.h"
 #include "core/LauncherUpgrade.h"
 #include "core/Logger.h"
+#include "platform/CloseRequest.h"
 #include "platform/Env.h"
 #include "platform/Executable.h"
 #include "platform/MessageBox.h"
@@ -26,7 +28,6 @@
 #include "telemetry/ReportingSession.h"
 #include "ui/CWebBrowserHelper.h"
 #include "ui/CWebDlg.h"
-#include "ui/ConsoleWindow.h"
 #include "ui/GtkMessagePresenter.h"
 #include "ui/PageBridge.h"
 #include "ui/ScriptChannel.h"
@@ -118,7 +119,7 @@ int main(int argc, char** argv) {
     // The log opens before anything else can write to stderr: when it has to live in the state
     // folder, the first line there says so.
     Logger::GetInstance();
-    BlockCloseSignals();
+    platform::PrepareCloseRequest();
 
     window_identity::Prepare();
     std::unique_ptr<GtkMessagePresenter> boxes;

@@ -2,6 +2,7 @@
 // The running executable as the launcher names itself: its path, folder and application name.
 
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -17,5 +18,10 @@ std::string BaseNameWithoutExtension(const std::string& path);
 
 // The application name: the running executable's file name without extension.
 std::string ApplicationName();
+
+// The program's arguments in UTF-8, argv[0] included: main's own on Linux. Windows reads them
+// from the wide command line instead, since main's are in the ANSI code page and lose every
+// letter it cannot spell.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 }  // namespace platform

@@ -28,4 +28,6 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
 }  // namespace platform

@@ -4,6 +4,8 @@
 
 #include "platform/win32/Wide.h"
 
+#include <shellapi.h>
+
 namespace platform {
 namespace {
 
@@ -35,6 +37,20 @@ std::string FolderOf(const std::string& path) {
         return path.substr(0, 3);
     }
     return separator == 0 ? path.substr(0, 1) : path.substr(0, separator);
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        return {argv, argv + argc};
+    }
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) {
+        arguments.push_back(win32::Narrow(wide[i]));
+    }
+    ::LocalFree(wide);
+    return arguments;
 }
 
 }  // namespace platform

@@ -1,7 +1,8 @@
 #pragma once
-// The launcher's face without a display: what the window would show goes to stdout, the update
-// runs on its worker as under the window, and the run lasts until SIGINT or SIGTERM closes it,
-// as the close button would.
+// The launcher's face without a window: what the window would show goes to stdout, the update
+// runs on its worker as under the window, and the run lasts until the player's close request
+// (platform/CloseRequest.h: Ctrl+C, and SIGTERM on Linux, Ctrl+Break or the console's close
+// button on Windows) closes it, as the close button would.
 
 #include <functional>
 #include <string>
@@ -35,11 +36,7 @@ private:
     std::string m_lastProgress;
 };
 
-// Blocks SIGINT and SIGTERM for the calling thread and every thread started after it, so that
-// RunConsoleWindow can take them synchronously, and hands one that reaches a thread started
-// earlier (by a library as it loaded) on to the calling thread. Call first thing in main.
-void BlockCloseSignals();
-
 // Starts the update worker once (detached; it may still run when the launcher exits), then
-// waits for a close signal and closes as the close button does.
+// waits for the close request (platform::PrepareCloseRequest must have run first thing in
+// main) and closes as the close button does.
 void RunConsoleWindow(CWebApp& app, const ConsoleWindowHooks& hooks);

@@ -1,15 +1,12 @@
-#include "ui/ConsoleWindow.h"
+#include "console/ConsoleWindow.h"
 
-#include <pthread.h>
-#include <signal.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <thread>
 
 #include "core/CWebApp.h"
 #include "core/Logger.h"
+#include "platform/CloseRequest.h"
 
 ConsoleWindow::ConsoleWindow(std::function<std::string()> entryUrl) : m_entryUrl(std::move(entryUrl)) {}
 
@@ -36,42 +33,6 @@ void ConsoleWindow::InitWebBrower() {
     }
 }
 
-namespace {
-
-sigset_t CloseSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
-}
-
-// The thread that blocked the close signals first (main's), where they are taken.
-pthread_t g_closeSignalsThread;
-
-// Libraries may start threads while they load, before main can block anything (the page
-// engine's memory scavenger does); a close signal that lands on one of them would end the
-// launcher at once, without its close. Handed on, it waits for the owner like any other.
-void HandOnCloseSignal(int signal) {
-    const int savedErrno = errno;
-    pthread_kill(g_closeSignalsThread, signal);
-    errno = savedErrno;
-}
-
-}  // namespace
-
-void BlockCloseSignals() {
-    const sigset_t set = CloseSignals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    g_closeSignalsThread = pthread_self();
-    struct sigaction action {};
-    action.sa_handler = &HandOnCloseSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
 void RunConsoleWindow(CWebApp&, const ConsoleWindowHooks& hooks) {
     // Never destroyed: the worker keeps using the window after this function has returned.
     static ConsoleWindow* window = new ConsoleWindow(hooks.entryUrl);
@@ -85,9 +46,7 @@ void RunConsoleWindow(CWebApp&, const ConsoleWindowHooks& hooks) {
         }
     });
 
-    const sigset_t set = CloseSignals();
-    int signal = 0;
-    sigwait(&set, &signal);
+    platform::WaitForCloseRequest();
 
     LOG_INFO("CWebDlg::Close", "Laucher Stop");
     if (hooks.writeResumeRecord) {
