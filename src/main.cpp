@@ -2,20 +2,17 @@
 
 #include <gtk/gtk.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "LauncherRun.h"
 #include "bridge/CImpIDispatch.h"
 #include "bridge/LoginLaunch.h"
 #include "bridge/MainWindowBridge.h"
-#include "console/ConsoleWindow.h"
 #include "bridge/ScriptCalls.h"
 #include "core/CWebApp.h"
-#include "core/CrashDumpFilter.h"
 #include "core/DataPaths.h"
 #include "core/LauncherUpgrade.h"
 #include "core/Logger.h"
@@ -143,34 +140,10 @@ int main(int argc, char** argv) {
     // The page's automation object (the application's m_pDispatch), made and deleted by start-up.
     std::unique_ptr<CImpIDispatch> dispatch;
 
-    CWebApp::Seams seams;
-    seams.installCrashFilter = [](const std::string& prefix) { InstallCrashDumpFilter(prefix); };
-    seams.restoreCrashFilter = [] { RestoreCrashDumpFilter(); };
-    seams.removeRegistries = [] { CGameRemoteConfig::GetInstance().RemoveRegisties(); };
-    seams.createScriptBridge = [&dispatch] { dispatch = std::make_unique<CImpIDispatch>(); };
-    seams.destroyScriptBridge = [&dispatch] { dispatch.reset(); };
+    CWebApp::Seams seams = LauncherSeams(dispatch);  // the console is the face without a display
     if (display) {
         seams.applyBrowserEmulation = [] { CWebBrowserHelper::GetInstance().FixBrowserVersion(); };
         seams.runMainWindow = [&dispatch](CWebApp&) { RunWindow(*dispatch); };
-    } else {
-        seams.runMainWindow = [](CWebApp& app) {
-            RunConsoleWindow(app, {
-                                      .runUpdate = [](MainWindow& window) {
-                                          CGameRemoteConfig::GetInstance().InitRemoteConfig(&window);
-                                      },
-                                      .writeResumeRecord = [] { CGameRemoteConfig::GetInstance().WriteResumeRecord(); },
-                                      .entryUrl = [] { return CGameRemoteConfig::GetInstance().GetEntryUrl(); },
-                                  });
-        };
     }
-
-    CWebApp app(std::move(args), std::move(seams));
-    const int code = app.Run();
-    platform::SetMessagePresenter(nullptr);
-    reports.reset();  // the last reports of the run (an uninstall's, a folder error) get their chance
-    // The update worker may still be running (the player closed the launcher mid-download).
-    // End without static destructors, so nothing it uses is torn down under it; the log is
-    // written straight through and the resume record is already on disk.
-    std::fflush(nullptr);
-    std::_Exit(code);
+    RunLauncher(std::move(args), std::move(seams), std::move(reports));
 }
