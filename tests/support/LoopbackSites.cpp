@@ -46,23 +46,8 @@ void StartSockets() {}
 
 Socket AsSocket(std::intptr_t s) { return static_cast<Socket>(s); }
 
-// A socket listening on a free loopback port with the given accept queue, and that port.
-std::pair<Socket, int> Listen(int backlog) {
-    StartSockets();
-    const Socket listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener, backlog);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    return {listener, ntohs(address.sin_port)};
-}
-
-}  // namespace
-
-ClosedPort::ClosedPort() {
+// A socket bound to a free loopback port, and that port.
+std::pair<Socket, int> Bind() {
     StartSockets();
     const Socket s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -71,8 +56,22 @@ ClosedPort::ClosedPort() {
     socklen_t length = sizeof address;
     ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    m_socket = static_cast<std::intptr_t>(s);
-    m_port = ntohs(address.sin_port);
+    return {s, ntohs(address.sin_port)};
+}
+
+// A socket listening on a free loopback port with the given accept queue, and that port.
+std::pair<Socket, int> Listen(int backlog) {
+    const auto bound = Bind();
+    ::listen(bound.first, backlog);
+    return bound;
+}
+
+}  // namespace
+
+ClosedPort::ClosedPort() {
+    const auto [bound, port] = Bind();
+    m_socket = static_cast<std::intptr_t>(bound);
+    m_port = port;
 }
 
 ClosedPort::~ClosedPort() { CloseSocket(AsSocket(m_socket)); }
