@@ -196,19 +196,24 @@ if want windows; then
     echo "bench: whole update of a 512 MiB package with its digest, the Windows build under wine64 against the Linux build"
     digest_line="ClientPackageSha256=$(sha256sum "$work/files/package512.zip" | cut -c1-64)"
     use_package package512.zip "$digest_line"$'\n'
-    linux_times=() windows_times=()
     windows_work=$("$wine64" winepath -w "$work/winrun" 2>/dev/null | tr -d '\r')
-    for _ in 1 2 3; do
-        rm -rf "$work/run" && sync
-        linux_times+=("$("$bin/update-bench" update "$config_url" "$work/run" | sed 's/seconds=//')")
-        rm -rf "$work/run" "$work/winrun" && sync
-        windows_times+=("$("$wine64" build/windows-x64/bin/update-bench.exe update "$config_url" "$windows_work" \
-            </dev/null 2>/dev/null | tr -d '\r' | sed 's/seconds=//')")
-        rm -rf "$work/winrun"
-    done
-    rm -rf "$work/run"
-    linux_best=$(printf '%s\n' "${linux_times[@]}" | best)
-    windows_best=$(printf '%s\n' "${windows_times[@]}" | best)
+    # One mode of both builds in turns, three times each: "<Linux best> <Windows best>".
+    both_builds() {
+        local linux_times=() windows_times=()
+        for _ in 1 2 3; do
+            rm -rf "$work/run" && sync
+            linux_times+=("$("$bin/update-bench" "$1" "$config_url" "$work/run" | sed 's/.*seconds=\([0-9.]*\).*/\1/')")
+            rm -rf "$work/run" "$work/winrun" && sync
+            windows_times+=("$("$wine64" build/windows-x64/bin/update-bench.exe "$1" "$config_url" "$windows_work" \
+                </dev/null 2>/dev/null | tr -d '\r' | sed 's/.*seconds=\([0-9.]*\).*/\1/')")
+            rm -rf "$work/winrun"
+        done
+        rm -rf "$work/run"
+        echo "$(printf '%s\n' "${linux_times[@]}" | best) $(printf '%s\n' "${windows_times[@]}" | best)"
+    }
+    read -r linux_best windows_best < <(both_builds update)
     echo "  Linux build (libcurl, OpenSSL):        ${linux_best}s"
     echo "  Windows build under wine64 (WinINet):  ${windows_best}s   ratio Windows/Linux $(ratio "$windows_best" "$linux_best")   (goal <= 1.5)"
+    read -r linux_best windows_best < <(both_builds download)
+    echo "  of which the download alone: Linux ${linux_best}s, Windows ${windows_best}s   ratio $(ratio "$windows_best" "$linux_best")"
 fi

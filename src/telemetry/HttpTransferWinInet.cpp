@@ -15,89 +15,20 @@
 #include <wininet.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <map>
 #include <vector>
 
+#include "platform/win32/InternetCalls.h"
 #include "platform/win32/Wide.h"
 #include "telemetry/HttpRequest.h"
 
 using platform::win32::Narrow;
+using platform::win32::PendingInternetCall;
 using platform::win32::Widen;
 
 namespace inner {
 namespace {
 
 constexpr DWORD kReadChunk = 8192;
-
-// A call WinINet finishes later. WinINet may still write the count and read the headers and
-// body after the stage has given up waiting, so they live here, and this lives until WinINet
-// reports the completion.
-struct CPendingCall {
-    std::mutex mutex;  // guards the three fields below
-    std::condition_variable changed;
-    bool completed = false;
-    bool abandoned = false;  // the stage was cancelled and waits no more
-    DWORD error = 0;         // 0: the call succeeded
-
-    DWORD available = 0;  // written by InternetQueryDataAvailable
-    DWORD read = 0;       // written by InternetReadFile, into buffer
-    std::vector<char> buffer;
-    std::wstring headers;
-    std::string body;
-};
-
-// The calls in flight by their handle's context number. Each request has a number of its own,
-// never reused, and at most one call in flight; a completion for a number no longer here (its
-// request ended meanwhile) finds nothing and is dropped.
-class CPendingCalls {
-public:
-    void Add(DWORD_PTR context, std::shared_ptr<CPendingCall> call) {
-        std::lock_guard lock(m_mutex);
-        m_calls[context] = std::move(call);
-    }
-    std::shared_ptr<CPendingCall> Take(DWORD_PTR context) {
-        std::lock_guard lock(m_mutex);
-        const auto it = m_calls.find(context);
-        if (it == m_calls.end()) {
-            return nullptr;
-        }
-        auto call = std::move(it->second);
-        m_calls.erase(it);
-        return call;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::map<DWORD_PTR, std::shared_ptr<CPendingCall>> m_calls;
-};
-
-CPendingCalls& PendingCalls() {
-    static auto* calls = new CPendingCalls;  // callbacks may still come while the process exits
-    return *calls;
-}
-
-// WinINet's status callback, on whichever thread WinINet chooses: only hands the completion on.
-void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, DWORD) {
-    if (status != INTERNET_STATUS_REQUEST_COMPLETE || context == 0 || information == nullptr) {
-        return;
-    }
-    const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(information);
-    if (const auto call = PendingCalls().Take(context)) {
-        {
-            std::lock_guard lock(call->mutex);
-            call->completed = true;
-            // A failed call answers FALSE with its error; a count of 0 (the body's end) is no failure.
-            call->error = result->dwResult == 0 ? result->dwError : 0;
-        }
-        call->changed.notify_all();
-    }
-}
-
-DWORD_PTR NextContext() {
-    static std::atomic<DWORD_PTR> next{1};
-    return next.fetch_add(1);
-}
 
 // InternetConnectW takes an IPv6 address without its brackets.
 std::wstring ConnectHost(const std::string& host) {
@@ -151,7 +82,7 @@ CUrlParts CrackUrl(const std::string& url) {
 // ---- the request's WinINet state
 
 struct CTransfer::Backend {
-    const DWORD_PTR context = NextContext();
+    const DWORD_PTR context = platform::win32::NewInternetContext();
 
     mutable std::mutex mutex;  // guards the handles and the fields below: no handle is used while another thread closes it
     HINTERNET root = nullptr;
@@ -159,33 +90,24 @@ struct CTransfer::Backend {
     HINTERNET request = nullptr;
     std::string postData;
     bool cancelled = false;
-    std::shared_ptr<CPendingCall> waiting;  // the call a stage now waits for
+    std::shared_ptr<PendingInternetCall> waiting;  // the call a stage now waits for
 
     // The outcome of one call: 0, or the error it failed with.
     template <typename Start>
-    DWORD Call(const std::shared_ptr<CPendingCall>& call, const Start& start) {
+    DWORD Call(const std::shared_ptr<PendingInternetCall>& call, const Start& start) {
         std::unique_lock lock(mutex);
         if (cancelled || request == nullptr) {
             return ERROR_INTERNET_OPERATION_CANCELLED;
         }
-        // Known before the call starts: its completion may come before the call returns.
-        PendingCalls().Add(context, call);
-        if (start(request)) {
-            PendingCalls().Take(context);
-            return 0;
-        }
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_IO_PENDING) {
-            PendingCalls().Take(context);
-            return error;
+        const DWORD started =
+            platform::win32::StartInternetCall(context, call, [&] { return start(request) != FALSE; });
+        if (started != ERROR_IO_PENDING) {
+            return started;
         }
         waiting = call;
         lock.unlock();
-
-        std::unique_lock callLock(call->mutex);
-        call->changed.wait(callLock, [&] { return call->completed || call->abandoned; });
-        const DWORD outcome = call->completed ? call->error : ERROR_INTERNET_OPERATION_CANCELLED;
-        callLock.unlock();
+        call->Wait();
+        const DWORD outcome = call->Outcome();
 
         lock.lock();
         waiting.reset();
@@ -196,7 +118,7 @@ struct CTransfer::Backend {
     // error. Asked again once WinINet has reported data, the count answers at once.
     DWORD WaitForData(DWORD& available) {
         for (;;) {
-            auto call = std::make_shared<CPendingCall>();
+            auto call = std::make_shared<PendingInternetCall>();
             bool answered = false;
             const DWORD error = Call(call, [&](HINTERNET handle) {
                 answered = ::InternetQueryDataAvailable(handle, &call->available, 0, 0) != FALSE;
@@ -253,7 +175,7 @@ CTransfer::CTransfer(int requestId, CEventWindow::Notifier notifier, CTransferPl
     if (b.root == nullptr) {
         return;
     }
-    ::InternetSetStatusCallbackW(b.root, &OnStatus);
+    platform::win32::WatchInternetCompletions(b.root);
     for (const auto& [option, text] : {std::pair{INTERNET_OPTION_PROXY_USERNAME, &m_plan.proxyUserName},
                                        std::pair{INTERNET_OPTION_PROXY_PASSWORD, &m_plan.proxyPassword}}) {
         if (!text->empty()) {
@@ -303,7 +225,7 @@ bool CTransfer::OpenRequest(const std::string& verb, const std::string& postData
 
 void CTransfer::RunTransferStage(const std::string& headerLines) {
     Backend& b = *m_backend;
-    auto send = std::make_shared<CPendingCall>();
+    auto send = std::make_shared<PendingInternetCall>();
     send->headers = Widen(headerLines);
     {
         std::lock_guard lock(b.mutex);
@@ -324,7 +246,7 @@ void CTransfer::RunTransferStage(const std::string& headerLines) {
             if (b.WaitForData(available) != 0) {
                 break;
             }
-            auto read = std::make_shared<CPendingCall>();
+            auto read = std::make_shared<PendingInternetCall>();
             read->buffer.resize(std::clamp<DWORD>(available, 1, kReadChunk));
             const DWORD error = b.Call(read, [&](HINTERNET request) {
                 return ::InternetReadFile(request, read->buffer.data(), static_cast<DWORD>(read->buffer.size()),
@@ -353,7 +275,7 @@ void CTransfer::RunTransferStage(const std::string& headerLines) {
 
 void CTransfer::Cancel() {
     Backend& b = *m_backend;
-    std::shared_ptr<CPendingCall> waiting;
+    std::shared_ptr<PendingInternetCall> waiting;
     {
         std::lock_guard lock(b.mutex);
         if (b.cancelled) {
@@ -364,11 +286,7 @@ void CTransfer::Cancel() {
         waiting = b.waiting;
     }
     if (waiting) {
-        {
-            std::lock_guard lock(waiting->mutex);
-            waiting->abandoned = true;
-        }
-        waiting->changed.notify_all();
+        waiting->Abandon();
     }
 }
 

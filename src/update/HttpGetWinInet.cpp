@@ -1,7 +1,14 @@
-// The update's GET over WinINet, synchronous on the update worker: a connection and a request
-// with the system's proxy settings, then InternetReadFile until the body ends. WinINet follows
-// redirects itself; the address is checked to be http or https before anything is sent, and
-// WinINet follows no redirect to other protocols.
+// The update's GET over WinINet, on the update worker: a connection and a request with the
+// system's proxy settings, then reads until the body ends. WinINet follows redirects itself; the
+// address is checked to be http or https before anything is sent, and WinINet follows no
+// redirect to other protocols.
+//
+// The handles are asynchronous and every call is waited for here, a second at a time: the wait
+// reports progress while nothing arrives and ends a stalled transfer itself. The body is read
+// without waiting for more than has come (IRF_NO_WAIT), as much as a chunk at once: a plain read
+// waits until its whole buffer is filled (a slow server could hold it past the stall time), and
+// asking first how much has come makes every read as small as WinINet's own buffer (under Wine,
+// 8 KiB: the download took eight times as long as libcurl's).
 
 #include <windows.h>
 #include <wininet.h>
@@ -13,16 +20,20 @@
 #include <optional>
 #include <vector>
 
+#include "platform/win32/InternetCalls.h"
 #include "platform/win32/Wide.h"
 #include "update/HttpGet.h"
 
 using platform::win32::Narrow;
+using platform::win32::PendingInternetCall;
 using platform::win32::Widen;
 
 namespace {
 
 constexpr DWORD kReadChunk = 256 * 1024;  // fewer, larger writes
 constexpr auto kProgressEvery = std::chrono::milliseconds(250);
+constexpr auto kWaitTick = std::chrono::seconds(1);
+using Clock = std::chrono::steady_clock;
 
 struct InternetHandle {
     HINTERNET handle = nullptr;
@@ -115,24 +126,155 @@ std::int64_t AnnouncedLength(HINTERNET file) {
     return error == std::errc() && end == narrow.data() + narrow.size() ? length : -1;
 }
 
+// A failure's number and text for the log.
+struct Failure {
+    DWORD error = 0;
+    std::string text;
+};
+
+// The calls of one request and their waits, on the update worker. While a call is pending it
+// reports progress and applies the same rule as libcurl's low-speed limit: less than
+// kSlowTransferBytes in a whole stall time ends the transfer.
+class Transfer {
+public:
+    Transfer(HINTERNET file, DWORD_PTR context, const HttpGetRequest& request, HttpGetSink& sink)
+        : m_file(file),
+          m_context(context),
+          m_sink(sink),
+          m_stallWindow(std::chrono::seconds(request.stallSeconds > 0 ? request.stallSeconds : 1)) {}
+
+    // Runs one call on the request and waits for it: nothing when it succeeded, else why not.
+    // A call still pending at the deadline, or when the stall rule is broken, is given up; it
+    // keeps what WinINet may still write to, and the caller's closing of the handles ends it.
+    template <typename Start>
+    std::optional<Failure> Call(const std::shared_ptr<PendingInternetCall>& call, Clock::time_point deadline,
+                                const Start& start) {
+        const DWORD started = platform::win32::StartInternetCall(m_context, call, [&] { return start(m_file); });
+        if (started != ERROR_IO_PENDING) {
+            return Failed(started);
+        }
+        while (!call->WaitUntil(std::min(deadline, Clock::now() + kWaitTick))) {
+            if (Clock::now() >= deadline) {
+                return Failure{ERROR_INTERNET_TIMEOUT, ErrorText(ERROR_INTERNET_TIMEOUT)};
+            }
+            if (auto stalled = Progress()) {
+                return stalled;
+            }
+        }
+        return Failed(call->Outcome());
+    }
+
+    // Waits until some of the body is in: its count, 0 at the body's end.
+    std::optional<Failure> WaitForData(DWORD& available) {
+        for (;;) {
+            auto call = std::make_shared<PendingInternetCall>();
+            bool answered = false;
+            auto failure = Call(call, Clock::time_point::max(), [&](HINTERNET file) {
+                answered = ::InternetQueryDataAvailable(file, &call->available, 0, 0) != FALSE;
+                return answered;
+            });
+            // Asked again once WinINet has reported data, the count answers at once.
+            if (failure || answered) {
+                available = call->available;
+                return failure;
+            }
+        }
+    }
+
+    // Reads what has come, up to a chunk, into call's buffer: the count, 0 when nothing has come or
+    // the body has ended. Windows answers such a read at once; Wine lets one that finds nothing
+    // wait until data comes and reads nothing, so a read that had to wait counts as nothing
+    // unless WinINet wrote a count of its own.
+    std::optional<Failure> ReadSome(const std::shared_ptr<PendingInternetCall>& call, DWORD& count, bool& waited) {
+        call->buffers.dwStructSize = sizeof call->buffers;
+        call->buffers.lpvBuffer = call->buffer.data();
+        call->buffers.dwBufferLength = static_cast<DWORD>(call->buffer.size());
+        bool answered = false;
+        auto failure = Call(call, Clock::time_point::max(), [&](HINTERNET file) {
+            answered = ::InternetReadFileExA(file, &call->buffers, IRF_NO_WAIT, 0) != FALSE;
+            return answered;
+        });
+        waited = !answered;
+        const DWORD written = call->buffers.dwBufferLength;
+        count = failure || (waited && written == call->buffer.size()) ? 0 : written;
+        return failure;
+    }
+
+    // The body's start: the stall rule counts from here.
+    void Begin(std::int64_t announced) {
+        m_announced = announced > 0 ? announced : 0;
+        m_windowStart = m_progressAt = Clock::now();
+    }
+
+    // Hands a piece of the body on; progress now and then, and the stall rule between reads.
+    std::optional<Failure> Take(const char* data, DWORD size) {
+        m_received += size;
+        if (m_sink.OnBody(data, size) < size) {
+            return Failure{0, "the body was not taken whole"};
+        }
+        return Progress();
+    }
+
+    std::int64_t Received() const { return m_received; }
+
+    void ReportProgress() { m_sink.OnProgress(m_received, m_announced); }
+
+private:
+    static std::optional<Failure> Failed(DWORD error) {
+        if (error == 0) {
+            return std::nullopt;
+        }
+        return Failure{error, ErrorText(error)};
+    }
+
+    std::optional<Failure> Progress() {
+        const auto now = Clock::now();
+        if (now - m_progressAt >= kProgressEvery) {
+            m_progressAt = now;
+            ReportProgress();
+        }
+        if (now - m_windowStart >= m_stallWindow) {
+            if (m_received - m_windowStartBytes < kSlowTransferBytes) {
+                const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(m_stallWindow).count();
+                return Failure{ERROR_INTERNET_TIMEOUT,
+                               fmt::format("less than {} bytes arrived in {} seconds", kSlowTransferBytes, seconds)};
+            }
+            m_windowStart = now;
+            m_windowStartBytes = m_received;
+        }
+        return std::nullopt;
+    }
+
+    const HINTERNET m_file;
+    const DWORD_PTR m_context;  // the request handle's, which its completions carry
+    HttpGetSink& m_sink;
+    const Clock::duration m_stallWindow;
+    std::int64_t m_announced = 0;
+    std::int64_t m_received = 0;
+    Clock::time_point m_progressAt = Clock::now();
+    Clock::time_point m_windowStart = m_progressAt;
+    std::int64_t m_windowStartBytes = 0;
+};
+
 }  // namespace
 
 HttpGetOutcome HttpGet(const HttpGetRequest& request, HttpGetSink& sink) {
     HttpGetOutcome outcome;
-    const InternetHandle root(::InternetOpenW(L"Valdrune launcher", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    const InternetHandle root(::InternetOpenW(L"Valdrune launcher", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                              INTERNET_FLAG_ASYNC));
     if (root.handle == nullptr) {
         Describe(outcome, ::GetLastError());
         return outcome;
     }
     outcome.started = true;
+    platform::win32::WatchInternetCompletions(root.handle);
     const auto address = CrackWebAddress(Widen(request.url));
     if (!address) {
         Describe(outcome, ERROR_INTERNET_UNRECOGNIZED_SCHEME, "only http and https addresses are fetched");
         return outcome;
     }
     const DWORD connectMs = static_cast<DWORD>(request.connectSeconds > 0 ? request.connectSeconds * 1000 : 0);
-    // A read that gets nothing for the whole stall time fails; a trickle is caught below. The
-    // request handle takes the time-outs itself: Wine does not pass the root's on to it.
+    // The request handle takes the time-outs itself: Wine does not pass the root's on to it.
     const DWORD stallMs = static_cast<DWORD>((request.stallSeconds > 0 ? request.stallSeconds : 1) * 1000);
     SetTimeouts(root.handle, connectMs, stallMs);
     const InternetHandle connection(::InternetConnectW(root.handle, address->host.c_str(), address->port, nullptr,
@@ -146,23 +288,32 @@ HttpGetOutcome HttpGet(const HttpGetRequest& request, HttpGetSink& sink) {
                         INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTH |
                         INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS |
                         (address->secure ? INTERNET_FLAG_SECURE : 0);
+    const DWORD_PTR context = platform::win32::NewInternetContext();
     const InternetHandle file(::HttpOpenRequestW(connection.handle, L"GET", address->object.c_str(), nullptr, nullptr,
-                                                 nullptr, flags, 0));
+                                                 nullptr, flags, context));
     if (file.handle == nullptr) {
         Describe(outcome, ::GetLastError());
         return outcome;
     }
     SetTimeouts(file.handle, connectMs, stallMs);
+    Transfer transfer(file.handle, context, request, sink);
+
     // A connection is never kept for another request: one whose answer was given up half-read
     // (a refused body, a range ignored) would hand its rest to the next request on it.
-    std::wstring headers = L"Connection: close\r\n";
+    auto send = std::make_shared<PendingInternetCall>();
+    send->headers = L"Connection: close\r\n";
     if (request.resumeFrom > 0) {
-        headers += Widen(fmt::format("Range: bytes={}-\r\n", request.resumeFrom));
+        send->headers += Widen(fmt::format("Range: bytes={}-\r\n", request.resumeFrom));
     }
     sink.OnProgress(0, 0);  // the request is under way; nothing of the answer is known yet
-    if (!::HttpSendRequestW(file.handle, headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()),
-                            nullptr, 0)) {
-        Describe(outcome, ::GetLastError());
+    // The connection and the answer's headers get the connect time and a stall time; WinINet's
+    // own time-outs normally end them first.
+    const auto sendDeadline = Clock::now() + std::chrono::milliseconds(connectMs + stallMs);
+    if (const auto failure = transfer.Call(send, sendDeadline, [&](HINTERNET handle) {
+            return ::HttpSendRequestW(handle, send->headers.c_str(), static_cast<DWORD>(send->headers.size()), nullptr,
+                                      0) != FALSE;
+        })) {
+        Describe(outcome, failure->error, failure->text);
         return outcome;
     }
     DWORD status = 0;
@@ -193,56 +344,45 @@ HttpGetOutcome HttpGet(const HttpGetRequest& request, HttpGetSink& sink) {
         return outcome;
     }
 
-    using Clock = std::chrono::steady_clock;
+    transfer.Begin(announced);
+    // The buffer goes from one read to the next; a read given up keeps its own.
     std::vector<char> buffer(kReadChunk);
-    std::int64_t received = 0;
-    auto progressAt = Clock::now();
-    auto windowStart = progressAt;
-    std::int64_t windowStartBytes = 0;
-    const auto stallWindow = std::chrono::seconds(request.stallSeconds > 0 ? request.stallSeconds : 1);
+    bool dataCame = false;  // the last read found some, or waited until some came
     for (;;) {
-        // A synchronous read waits until its whole buffer is filled: asking only for what has
-        // arrived keeps a trickle from hiding behind a read that never returns.
-        DWORD available = 0;
-        if (!::InternetQueryDataAvailable(file.handle, &available, 0, 0)) {
-            Describe(outcome, ::GetLastError());
-            return outcome;
-        }
-        DWORD read = 0;
-        if (available > 0 &&
-            !::InternetReadFile(file.handle, buffer.data(), available < kReadChunk ? available : kReadChunk, &read)) {
-            Describe(outcome, ::GetLastError());
-            return outcome;
-        }
-        if (read == 0) {
-            break;
-        }
-        received += read;
-        if (sink.OnBody(buffer.data(), read) < read) {
-            Describe(outcome, 0, "the body was not taken whole");
-            return outcome;
-        }
-        const auto now = Clock::now();
-        if (now - progressAt >= kProgressEvery) {
-            progressAt = now;
-            sink.OnProgress(received, announced > 0 ? announced : 0);
-        }
-        // The same rule as libcurl's low-speed limit: less than kSlowTransferBytes in a whole window.
-        if (now - windowStart >= stallWindow) {
-            if (received - windowStartBytes < kSlowTransferBytes) {
-                Describe(outcome, ERROR_INTERNET_TIMEOUT,
-                     fmt::format("less than {} bytes arrived in {} seconds", kSlowTransferBytes, stallWindow.count()));
+        if (!dataCame) {
+            // Waits until some of the body is in, or tells its end (0).
+            DWORD available = 0;
+            if (const auto failure = transfer.WaitForData(available)) {
+                Describe(outcome, failure->error, failure->text);
                 return outcome;
             }
-            windowStart = now;
-            windowStartBytes = received;
+            if (available == 0) {
+                break;
+            }
+        }
+        auto read = std::make_shared<PendingInternetCall>();
+        read->buffer = std::move(buffer);
+        DWORD count = 0;
+        bool waited = false;
+        if (const auto failure = transfer.ReadSome(read, count, waited)) {
+            Describe(outcome, failure->error, failure->text);
+            return outcome;
+        }
+        buffer = std::move(read->buffer);
+        dataCame = count > 0 || waited;
+        if (count > 0) {
+            if (const auto failure = transfer.Take(buffer.data(), count)) {
+                Describe(outcome, failure->error, failure->text);
+                return outcome;
+            }
         }
     }
-    sink.OnProgress(received, announced > 0 ? announced : 0);
+    transfer.ReportProgress();
+    const std::int64_t received = transfer.Received();
     const bool bodiless = status == 204 || status == 304;  // whatever length they announce
     if (announced >= 0 && received != announced && !bodiless) {
         Describe(outcome, ERROR_INTERNET_CONNECTION_ABORTED,
-             fmt::format("the connection ended after {} of {} bytes", received, announced));
+                 fmt::format("the connection ended after {} of {} bytes", received, announced));
         return outcome;
     }
     outcome.transferred = true;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "LogEntries.h"
 #include "LoopbackSites.h"
@@ -631,6 +632,23 @@ TEST_F(UpdatePipeline, APrimaryAddressThatFailsFallsBackToTheBackup) {
     EXPECT_TRUE(window->IsReady());
     EXPECT_EQ(PackageRequests().back(), "GET /files/backup.zip range=-");
     EXPECT_EQ(ReadFile(world.clientDir() + "/zavo/zavo.exe"), SampleGameBytes());
+}
+
+TEST_F(UpdatePipeline, WhileTheServerFallsSilentTheResumeRecordCatchesUpWithTheDisk) {
+    // A launcher closed or killed during a long silence must find its bytes named by the record.
+    const std::string package = GamePackage().Bytes();
+    Publish(kPackageName, package);
+    server.SetConfig(Config({.backup = false}));
+    server.SetRule("/files/" + std::string(kPackageName), "stall-after=20000");
+    auto patient = Settings();
+    patient.stallTimeoutSeconds = 120;
+    std::thread update([&] { RunUpdate(patient); });
+    const std::string record =
+        "downloadVersion=1.0.2.7\noffset=20000\ntotalSize=" + std::to_string(package.size()) + "\n";
+    const bool recorded = WaitFor([&] { return ReadFile(world.dataDir() + "/tempdownload.dat") == record; });
+    server.ClearRules();  // the silent answer then ends short of its length
+    update.join();
+    EXPECT_TRUE(recorded) << ReadFile(world.dataDir() + "/tempdownload.dat");
 }
 
 TEST_F(UpdatePipeline, WithoutABackupAddressTheFailureAsksToCheckTheLink) {
