@@ -9,8 +9,10 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "update/PackageCrypto.h"
+#include "update/Sha256Extensions.h"
 
 namespace package_crypto {
 namespace {
@@ -283,7 +285,10 @@ bool Sha512(const std::string& message, unsigned char (&digest)[64]) {
 
 }  // namespace
 
+// CNG's hash, or the processor's SHA extensions where it has them: Wine's CNG hashes far slower
+// than the download arrives, and on Windows the extensions are what CNG would use.
 struct Sha256State {
+    std::optional<Sha256Extensions> extensions;
     BCRYPT_HASH_HANDLE hash = nullptr;
     ~Sha256State() {
         if (hash != nullptr) {
@@ -302,6 +307,10 @@ Sha256 NewSha256() {
                                                                                                          : nullptr;
     }();
     Sha256 state(new Sha256State);
+    if (Sha256ExtensionsPresent()) {
+        state->extensions.emplace();
+        return state;
+    }
     if (algorithm == nullptr ||
         !BCRYPT_SUCCESS(::BCryptCreateHash(algorithm, &state->hash, nullptr, 0, nullptr, 0, 0))) {
         return nullptr;
@@ -310,6 +319,10 @@ Sha256 NewSha256() {
 }
 
 bool UpdateSha256(Sha256State& state, const void* data, std::size_t size) {
+    if (state.extensions) {
+        state.extensions->Update(data, size);
+        return true;
+    }
     // BCryptHashData takes at most 4 GiB - 1 at a time.
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
@@ -325,6 +338,11 @@ bool UpdateSha256(Sha256State& state, const void* data, std::size_t size) {
 
 std::string FinishSha256(Sha256State& state) {
     std::string digest(32, '\0');
+    if (state.extensions) {
+        state.extensions->Finish(reinterpret_cast<unsigned char*>(digest.data()));
+        state.extensions.reset();
+        return digest;
+    }
     if (!BCRYPT_SUCCESS(::BCryptFinishHash(state.hash, reinterpret_cast<PUCHAR>(digest.data()), 32, 0))) {
         return {};
     }

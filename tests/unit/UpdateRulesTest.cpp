@@ -13,6 +13,7 @@
 #include "update/PackageIntegrity.h"
 #include "update/RemoteConfigDocument.h"
 #include "update/ResumeRecord.h"
+#include "update/Sha256Extensions.h"
 #include "update/ZipReader.h"
 
 namespace {
@@ -219,6 +220,34 @@ TEST(PackageDigest, KnownAnswersWhateverThePiecesAndTheKeptPartOfAResumedDownloa
     EXPECT_FALSE(shortFile.UpdateFromFile(path, 1000001));
     EXPECT_EQ(shortFile.FinishHex(), "");
     EXPECT_EQ(Sha256FileHex(dir.path() + "/missing"), "");
+}
+
+TEST(PackageDigest, TheProcessorsExtensionsAgreeWithTheSystemsHashAtEveryLengthAndSplit) {
+    if (!package_crypto::Sha256ExtensionsPresent()) {
+        GTEST_SKIP() << "this processor has no SHA extensions";
+    }
+    std::string bytes(4096 + 200, '\0');
+    unsigned seed = 7;
+    for (char& byte : bytes) {
+        seed = seed * 1103515245 + 12345;
+        byte = static_cast<char>(seed >> 16);
+    }
+    // Every length around the padding's edges, then a long one in uneven pieces.
+    for (std::size_t length : {0, 1, 55, 56, 57, 63, 64, 65, 119, 120, 128, 4096 + 200}) {
+        for (std::size_t piece : {1, 3, 64, 65, 100000}) {
+            package_crypto::Sha256Extensions extensions;
+            for (std::size_t at = 0; at < length; at += piece) {
+                extensions.Update(bytes.data() + at, std::min(piece, length - at));
+            }
+            unsigned char digest[32];
+            extensions.Finish(digest);
+            const auto system = package_crypto::NewSha256();
+            ASSERT_TRUE(system);
+            ASSERT_TRUE(package_crypto::UpdateSha256(*system, bytes.data(), length));
+            EXPECT_EQ(std::string(reinterpret_cast<char*>(digest), 32), package_crypto::FinishSha256(*system))
+                << length << " bytes in pieces of " << piece;
+        }
+    }
 }
 
 TEST(Base64, RoundTripsEveryTailLength) {
