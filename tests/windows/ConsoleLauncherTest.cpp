@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "OperatorServer.h"
 #include "TempHome.h"
@@ -23,6 +24,7 @@
 
 using namespace testing_support;
 namespace fs = std::filesystem;
+using platform::win32::Narrow;
 using platform::win32::Widen;
 
 namespace {
@@ -233,6 +235,51 @@ TEST_F(ConsoleLauncher, AFirstStartInstallsTheClientRegistersItAndReportsToTheOp
     const auto messages = server.ReportQueries("/api/laucher_error.php");
     ASSERT_FALSE(messages.empty());
     EXPECT_NE(messages[0].find("&error_msg=launcher%20start"), std::string::npos) << messages[0];
+}
+
+TEST(LauncherFile, ItsPropertiesNameTheGameAndItAsksForAdministratorRights) {
+    const std::wstring path = Widen(BuiltLauncher());
+    DWORD unused = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &unused);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+    void* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\", &value, &length));
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);  // 1.0
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);  // .0.1
+    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+    ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length));
+    ASSERT_EQ(length, 4u);
+    EXPECT_EQ(static_cast<const WORD*>(value)[0], 0x0804);  // Chinese (PRC)
+    EXPECT_EQ(static_cast<const WORD*>(value)[1], 1200);    // UTF-16
+    const auto text = [&](const std::wstring& name) -> std::string {
+        const std::wstring key = L"\\StringFileInfo\\080404b0\\" + name;
+        void* found = nullptr;
+        UINT chars = 0;
+        if (!::VerQueryValueW(info.data(), key.c_str(), &found, &chars) || chars == 0) {
+            return "(none)";
+        }
+        return Narrow(static_cast<const wchar_t*>(found));
+    };
+    EXPECT_EQ(text(L"FileDescription"), "Valdrune");
+    EXPECT_EQ(text(L"InternalName"), "Valdrune.exe");
+    EXPECT_EQ(text(L"OriginalFilename"), "Valdrune.exe");
+    EXPECT_EQ(text(L"ProductName"), "启动器");
+    EXPECT_EQ(text(L"FileVersion"), "1.0.0.1");
+
+    const HMODULE image = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(image, nullptr);
+    const HRSRC resource = ::FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // the process's manifest
+    ASSERT_NE(resource, nullptr);
+    const std::string manifest(static_cast<const char*>(::LockResource(::LoadResource(image, resource))),
+                               ::SizeofResource(image, resource));
+    ::FreeLibrary(image);
+    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"requireAdministrator\""), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos)
+        << manifest;
 }
 
 }  // namespace

@@ -81,6 +81,28 @@ TEST(Win32Process, EveryArgumentReachesTheGameExactlyAsGiven) {
     EXPECT_EQ(back, argv) << Narrow(line);
 }
 
+TEST(Win32Process, AnArgumentTheAnsiCodePageCannotSpellReachesTheProgramWhole) {
+    // The child is this test again, started with the argument; it checks what it was given.
+    constexpr const char* kChildVariable = "VALDRUNE_TEST_ARGUMENTS_CHILD";
+    const std::string argument = "C:\\数据 目录\\登录.txt";
+    if (const char* child = std::getenv(kChildVariable); child != nullptr && *child != '\0') {
+        const auto arguments = platform::ProgramArguments(0, nullptr);
+        ASSERT_FALSE(arguments.empty());
+        EXPECT_EQ(arguments.back(), argument);
+        return;
+    }
+    const std::string self = platform::ExecutablePath();
+    ::_putenv_s(kChildVariable, "1");
+    const auto started = platform::StartProcess(
+        {.program = self,
+         .argv = {self, "--gtest_filter=Win32Process.AnArgumentTheAnsiCodePageCannotSpellReachesTheProgramWhole", argument},
+         .workingDir = {},
+         .silent = true});
+    ::_putenv_s(kChildVariable, "");
+    ASSERT_TRUE(started) << started.error;
+    EXPECT_EQ(platform::WaitForProcess(started.pid), 0);
+}
+
 TEST(Win32Process, AStartedProgramIsWaitedForWithItsExitCode) {
     const std::string cmd = SystemFolder() + "\\cmd.exe";
     const auto started =
