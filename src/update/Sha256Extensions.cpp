@@ -110,12 +110,12 @@ void Sha256Extensions::Finish(unsigned char digest[32]) {
     unsigned char tail[128] = {0x80};
     // The 0x80 byte, zeros up to 56 modulo 64, then the length in bits, big-endian.
     const std::size_t padding = (m_blockFill < 56 ? 56 : 120) - m_blockFill;
-    for (int i = 0; i < 8; ++i) {
+    for (std::size_t i = 0; i < 8; ++i) {
         tail[padding + i] = static_cast<unsigned char>(bits >> (56 - 8 * i));
     }
     Update(tail, padding + 8);
-    for (int i = 0; i < 8; ++i) {
-        for (int j = 0; j < 4; ++j) {
+    for (std::size_t i = 0; i < 8; ++i) {
+        for (std::size_t j = 0; j < 4; ++j) {
             digest[4 * i + j] = static_cast<unsigned char>(m_state[i] >> (24 - 8 * j));
         }
     }
