@@ -144,19 +144,15 @@ public:
           m_stallWindow(std::chrono::seconds(request.stallSeconds > 0 ? request.stallSeconds : 1)) {}
 
     // Runs one call on the request and waits for it: nothing when it succeeded, else why not.
-    // A call still pending at the deadline, or when the stall rule is broken, is given up; it
-    // keeps what WinINet may still write to, and the caller's closing of the handles ends it.
+    // A call still pending when the stall rule is broken is given up; it keeps what WinINet may
+    // still write to, and the caller's closing of the handles ends it.
     template <typename Start>
-    std::optional<Failure> Call(const std::shared_ptr<PendingInternetCall>& call, Clock::time_point deadline,
-                                const Start& start) {
+    std::optional<Failure> Call(const std::shared_ptr<PendingInternetCall>& call, const Start& start) {
         const DWORD started = platform::win32::StartInternetCall(m_context, call, [&] { return start(m_file); });
         if (started != ERROR_IO_PENDING) {
             return Failed(started);
         }
-        while (!call->WaitUntil(std::min(deadline, Clock::now() + kWaitTick))) {
-            if (Clock::now() >= deadline) {
-                return Failure{ERROR_INTERNET_TIMEOUT, ErrorText(ERROR_INTERNET_TIMEOUT)};
-            }
+        while (!call->WaitUntil(Clock::now() + kWaitTick)) {
             if (auto stalled = Progress()) {
                 return stalled;
             }
@@ -169,7 +165,7 @@ public:
         for (;;) {
             auto call = std::make_shared<PendingInternetCall>();
             bool answered = false;
-            auto failure = Call(call, Clock::time_point::max(), [&](HINTERNET file) {
+            auto failure = Call(call, [&](HINTERNET file) {
                 answered = ::InternetQueryDataAvailable(file, &call->available, 0, 0) != FALSE;
                 return answered;
             });
@@ -190,7 +186,7 @@ public:
         call->buffers.lpvBuffer = call->buffer.data();
         call->buffers.dwBufferLength = static_cast<DWORD>(call->buffer.size());
         bool answered = false;
-        auto failure = Call(call, Clock::time_point::max(), [&](HINTERNET file) {
+        auto failure = Call(call, [&](HINTERNET file) {
             answered = ::InternetReadFileExA(file, &call->buffers, IRF_NO_WAIT, 0) != FALSE;
             return answered;
         });
@@ -306,10 +302,9 @@ HttpGetOutcome HttpGet(const HttpGetRequest& request, HttpGetSink& sink) {
         send->headers += Widen(fmt::format("Range: bytes={}-\r\n", request.resumeFrom));
     }
     sink.OnProgress(0, 0);  // the request is under way; nothing of the answer is known yet
-    // The connection and the answer's headers get the connect time and a stall time; WinINet's
-    // own time-outs normally end them first.
-    const auto sendDeadline = Clock::now() + std::chrono::milliseconds(connectMs + stallMs);
-    if (const auto failure = transfer.Call(send, sendDeadline, [&](HINTERNET handle) {
+    // Waiting for the answer's headers falls under the stall rule too, as under libcurl's
+    // low-speed limit, besides WinINet's own time-outs.
+    if (const auto failure = transfer.Call(send, [&](HINTERNET handle) {
             return ::HttpSendRequestW(handle, send->headers.c_str(), static_cast<DWORD>(send->headers.size()), nullptr,
                                       0) != FALSE;
         })) {
