@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 
 #include "TempHome.h"
@@ -227,10 +228,10 @@ TEST(PackageDigest, TheProcessorsExtensionsAgreeWithTheSystemsHashAtEveryLengthA
         GTEST_SKIP() << "this processor has no SHA extensions";
     }
     std::string bytes(4096 + 200, '\0');
-    unsigned seed = 7;
+    std::uint32_t noise = 7;
     for (char& byte : bytes) {
-        seed = seed * 1103515245 + 12345;
-        byte = static_cast<char>(seed >> 16);
+        noise = noise * 1103515245u + 12345u;
+        byte = static_cast<char>(noise >> 16);
     }
     // Every length around the padding's edges, then a long one in uneven pieces.
     for (std::size_t length : {0, 1, 55, 56, 57, 63, 64, 65, 119, 120, 128, 4096 + 200}) {
